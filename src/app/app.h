@@ -1,0 +1,71 @@
+// app.h: the application shell: run state, the per-frame steps of the frame
+// loop, and the start-up and shutdown around it.
+//
+// The frame steps work on the program-wide run state below and take the
+// key array and the clock as arguments, so that the same code that runs in
+// the window can be driven frame by frame without one.
+
+#ifndef PORTALWALK_APP_H
+#define PORTALWALK_APP_H
+
+#include <atomic>
+#include <ctime>
+
+#include "world.h"
+
+struct BITMAP;
+
+constexpr int CEILING_COLOR = 36;
+constexpr int FLOOR_COLOR = 2;
+constexpr int TURN_STEP = 32;
+constexpr int FAST_TURN_STEP = 64;
+constexpr int WALK_SHIFT = 3;
+constexpr int RUN_SHIFT = 2;
+
+// Set by the window-close hook, read at the top of every frame.
+extern std::atomic<bool> close_requested;
+extern bool page_flipping;
+
+// Texture slots: walls refer to these variables, not to the bitmaps.
+extern BITMAP *brick_texture;
+extern BITMAP *brickd_texture;
+extern BITMAP *weirdo_texture;
+
+// The viewer.
+extern fixed viewer_x;
+extern fixed viewer_y;
+extern int viewer_angle;
+extern Sector *viewer_sector;
+
+// Frame-rate state.
+extern int frame_count;
+extern time_t last_second;
+extern float frames_per_second;
+
+void on_close();
+
+// Places the viewer at the start of the level and resets the frame-rate
+// state; `now` is the whole-second clock.
+void reset_run_state(Sector *start, time_t now);
+
+// True when the loop must end before the next frame: Escape held or a
+// close requested.
+bool frame_loop_done(const volatile char *keys);
+
+// Paints the ceiling and the floor over the whole target.
+void fill_background(BITMAP *target);
+
+// Turns, strafes and walks as the held keys say.  Each key is read when it
+// is tested, as the library may change the array at any moment.
+void apply_keys(const volatile char *keys);
+
+// Draws what the viewer sees into the target, over the background.
+void draw_view(BITMAP *target);
+
+// Counts the frame and renews the rate when the whole-second clock moved.
+void update_frame_rate(time_t now);
+
+// Prints the three overlay lines; `refresh_rate` is the display's.
+void draw_overlay(BITMAP *target, int refresh_rate);
+
+#endif

@@ -1,0 +1,178 @@
+// The real program in a virtual X server: what its window shows, how it
+// ends, and how it refuses to start without good textures.
+
+#include <gtest/gtest.h>
+
+#include <allegro.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <ostream>
+#include <string>
+
+#include "xsession.h"
+
+namespace {
+
+// The palette in force is that of "brickd.pcx"; the window shows its 6-bit
+// entries widened to 8 bits.
+struct Palette {
+    PALETTE pal;
+
+    Palette()
+    {
+        install_allegro(SYSTEM_NONE, &errno, atexit);
+        BITMAP *b = load_pcx((std::string(TEXTURE_DIR) + "/brickd.pcx").c_str(), pal);
+        if (b != nullptr) {
+            destroy_bitmap(b);
+        }
+    }
+
+    bool matches(uint32_t rgb, int index) const
+    {
+        const int want[3] = {pal[index].r, pal[index].g, pal[index].b};
+        for (int c = 0; c < 3; c++) {
+            const int got = static_cast<int>((rgb >> (16 - 8 * c)) & 0xFF);
+            const int widened = want[c] * 255 / 63;
+            if (got < widened - 4 || got > widened + 4) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
+
+bool is_white(uint32_t rgb)
+{
+    return rgb == 0xFFFFFF;
+}
+
+TEST(Program, ShowsCeilingFloorAndOverlayThenEndsOnEscape)
+{
+    XSession x;
+    ASSERT_TRUE(x.ok()) << "no Xvfb";
+    const std::string folder = make_run_folder("run");
+    ASSERT_TRUE(x.start(folder));
+    ASSERT_NE(x.window(), 0u) << x.error_output();
+
+    Picture pic;
+    ASSERT_TRUE(x.screenshot(&pic));
+    ASSERT_EQ(pic.width, 800);
+    ASSERT_EQ(pic.height, 600);
+
+    const Palette p;
+    // Columns away from the overlay text at the top left.
+    for (int xpos : {0, 400, 799}) {
+        EXPECT_TRUE(p.matches(pic.at(xpos, 299), 36)) << "row 299, column " << xpos;
+        EXPECT_TRUE(p.matches(pic.at(xpos, 300), 2)) << "row 300, column " << xpos;
+        EXPECT_TRUE(p.matches(pic.at(xpos, 599), 2)) << "row 599, column " << xpos;
+    }
+    EXPECT_TRUE(p.matches(pic.at(700, 0), 36));
+
+    // White overlay text on each of the three lines, and nowhere else.
+    int white_per_line[3] = {0, 0, 0};
+    int white_elsewhere = 0;
+    for (int y = 0; y < 600; y++) {
+        for (int xpos = 0; xpos < 800; xpos++) {
+            if (!is_white(pic.at(xpos, y))) {
+                continue;
+            }
+            if (y < 24 && xpos < 300) {
+                white_per_line[y / 8]++;
+            } else {
+                white_elsewhere++;
+            }
+        }
+    }
+    for (int line = 0; line < 3; line++) {
+        EXPECT_GT(white_per_line[line], 40) << "overlay line " << line;
+    }
+    EXPECT_EQ(white_elsewhere, 0);
+
+    ASSERT_TRUE(x.key("Escape"));
+    EXPECT_EQ(x.wait(5.0), 0) << x.error_output();
+    EXPECT_EQ(x.error_output(), "");
+}
+
+TEST(Program, EndsOnAWindowCloseRequest)
+{
+    XSession x;
+    ASSERT_TRUE(x.ok()) << "no Xvfb";
+    ASSERT_TRUE(x.start(make_run_folder("run")));
+    ASSERT_NE(x.window(), 0u) << x.error_output();
+    ASSERT_TRUE(x.request_close());
+    EXPECT_EQ(x.wait(5.0), 0) << x.error_output();
+}
+
+// Each case spoils one texture in the folder the program starts from.
+struct BadTexture {
+    const char *what;
+    const char *file;
+    void (*spoil)(const std::string &path);
+    const char *reason;
+};
+
+void remove_file(const std::string &path)
+{
+    std::remove(path.c_str());
+}
+
+void write_text(const std::string &path)
+{
+    std::ofstream(path) << "this is not a picture\n";
+}
+
+void write_small_pcx(const std::string &path)
+{
+    install_allegro(SYSTEM_NONE, &errno, atexit);
+    PALETTE pal;
+    BITMAP *image = load_pcx((std::string(TEXTURE_DIR) + "/brick.pcx").c_str(), pal);
+    BITMAP *small = create_bitmap_ex(8, 32, 32);
+    blit(image, small, 0, 0, 0, 0, 32, 32);
+    save_pcx(path.c_str(), small, pal);
+    destroy_bitmap(small);
+    destroy_bitmap(image);
+}
+
+void PrintTo(const BadTexture &c, std::ostream *os)
+{
+    *os << c.what << " " << c.file;
+}
+
+class BadTextures : public ::testing::TestWithParam<BadTexture> {};
+
+TEST_P(BadTextures, EndWithStatusOneAndAMessageNamingTheFile)
+{
+    const BadTexture &c = GetParam();
+    XSession x;
+    ASSERT_TRUE(x.ok()) << "no Xvfb";
+    const std::string folder = make_run_folder("run");
+    c.spoil(folder + "/" + c.file);
+    ASSERT_TRUE(x.start(folder));
+    EXPECT_EQ(x.wait(10.0), 1);
+    const std::string err = x.error_output();
+    EXPECT_NE(err.find(std::string("\"") + c.file + "\""), std::string::npos) << err;
+    EXPECT_NE(err.find(c.reason), std::string::npos) << err;
+    // One line.
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, BadTextures,
+    ::testing::Values(BadTexture{"missing", "weirdo.pcx", remove_file, "no such file"},
+                      BadTexture{"missing", "brickd.pcx", remove_file, "no such file"},
+                      BadTexture{"small", "brick.pcx", write_small_pcx, "32 x 32"},
+                      BadTexture{"text", "brickd.pcx", write_text, "not a PCX"}),
+    [](const ::testing::TestParamInfo<BadTexture> &param) {
+        std::string name = std::string(param.param.what) + "_" + param.param.file;
+        for (char &ch : name) {
+            if (ch == '.') {
+                ch = '_';
+            }
+        }
+        return name;
+    });
+
+}  // namespace
