@@ -28,7 +28,9 @@ void make_wall(Wall *wall, BITMAP **texture, const Vertex *start, const Vertex *
     wall->ux = fx::fixdiv(dx, wall->length);
     wall->uy = fx::fixdiv(dy, wall->length);
 
-    const double a = std::atan2(-static_cast<double>(wall->uy), static_cast<double>(wall->ux));
+    // Negated as an integer, so that uy = 0 gives +0.0 and a wall running
+    // toward -x gets +pi, not -pi.
+    const double a = std::atan2(static_cast<double>(-wall->uy), static_cast<double>(wall->ux));
     wall->angle = static_cast<int32_t>(a * 8192.0 * INV_TWO_PI_SINGLE);
 
     wall->neighbour = neighbour;
