@@ -37,13 +37,14 @@ BUILD_PACKAGES=(g++ make cmake pkg-config liballegro4-dev)
 X_PACKAGES=(xvfb xdotool x11-apps netpbm)
 TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev valgrind libclang-rt-14-dev)
 
-# Configures and builds into the folder given (default build/), with the
-# CMake arguments that follow.
+# Configures and builds into the folder given; the arguments that follow go
+# to the build (e.g. --target portalwalk).  CMAKE_ARGS, if set, go to the
+# configuration.
 build() {
     local dir=$1
     shift
-    cmake -S "$ROOT" -B "$dir" "$@" >/dev/null
-    cmake --build "$dir" -j "$(nproc)"
+    cmake -S "$ROOT" -B "$dir" ${CMAKE_ARGS:-} >/dev/null
+    cmake --build "$dir" -j "$(nproc)" "$@"
 }
 
 # Starts Xvfb on a free display and exports DISPLAY; XVFB_PID is its process.

@@ -17,7 +17,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(build_tables(800, 600));
-        reset_run_state(nullptr, 1000);
+        reset_run_state(build_level(&brick_texture, &brickd_texture, &weirdo_texture), 1000);
         close_requested = false;
     }
     void TearDown() override { free_tables(); }

@@ -12,6 +12,8 @@
 #include <ostream>
 #include <string>
 
+#include <unistd.h>
+
 #include "xsession.h"
 
 namespace {
@@ -28,6 +30,21 @@ struct Palette {
         if (b != nullptr) {
             destroy_bitmap(b);
         }
+    }
+
+    // The palette ranges of the generated textures.
+    enum Texture { BRICK, BRICKD, WEIRDO };
+
+    bool is_texture(uint32_t rgb, Texture t) const
+    {
+        const int first[3] = {64, 112, 160};
+        const int count[3] = {48, 48, 80};
+        for (int i = first[t]; i < first[t] + count[t]; i++) {
+            if (matches(rgb, i)) {
+                return true;
+            }
+        }
+        return false;
     }
 
     bool matches(uint32_t rgb, int index) const
@@ -49,7 +66,9 @@ bool is_white(uint32_t rgb)
     return rgb == 0xFFFFFF;
 }
 
-TEST(Program, ShowsCeilingFloorAndOverlayThenEndsOnEscape)
+// The start view: W1 four units ahead fills rows 225 to 374 with
+// "brick.pcx"; ceiling above, floor below, overlay at the top left.
+TEST(Program, ShowsTheStartRoomAndOverlayThenEndsOnEscape)
 {
     XSession x;
     ASSERT_TRUE(x.ok()) << "no Xvfb";
@@ -65,9 +84,12 @@ TEST(Program, ShowsCeilingFloorAndOverlayThenEndsOnEscape)
     const Palette p;
     // Columns away from the overlay text at the top left.
     for (int xpos : {0, 400, 799}) {
-        EXPECT_TRUE(p.matches(pic.at(xpos, 299), 36)) << "row 299, column " << xpos;
-        EXPECT_TRUE(p.matches(pic.at(xpos, 300), 2)) << "row 300, column " << xpos;
+        EXPECT_TRUE(p.matches(pic.at(xpos, 224), 36)) << "row 224, column " << xpos;
+        EXPECT_TRUE(p.matches(pic.at(xpos, 375), 2)) << "row 375, column " << xpos;
         EXPECT_TRUE(p.matches(pic.at(xpos, 599), 2)) << "row 599, column " << xpos;
+        for (int y = 225; y <= 374; y++) {
+            ASSERT_TRUE(p.is_texture(pic.at(xpos, y), Palette::BRICK)) << "row " << y << ", column " << xpos;
+        }
     }
     EXPECT_TRUE(p.matches(pic.at(700, 0), 36));
 
@@ -94,6 +116,32 @@ TEST(Program, ShowsCeilingFloorAndOverlayThenEndsOnEscape)
     ASSERT_TRUE(x.key("Escape"));
     EXPECT_EQ(x.wait(5.0), 0) << x.error_output();
     EXPECT_EQ(x.error_output(), "");
+}
+
+TEST(Program, TurnsWhileLeftIsHeld)
+{
+    XSession x;
+    ASSERT_TRUE(x.ok()) << "no Xvfb";
+    ASSERT_TRUE(x.start(make_run_folder("run")));
+    ASSERT_NE(x.window(), 0u) << x.error_output();
+    Picture before;
+    ASSERT_TRUE(x.screenshot(&before));
+    ASSERT_TRUE(x.key_down("Left"));
+    usleep(400000);
+    ASSERT_TRUE(x.key_up("Left"));
+    usleep(200000);
+    Picture after;
+    ASSERT_TRUE(x.screenshot(&after));
+    // Below the overlay, the picture has changed.
+    int changed = 0;
+    for (int y = 24; y < 600; y++) {
+        for (int xpos = 0; xpos < 800; xpos++) {
+            changed += before.at(xpos, y) != after.at(xpos, y) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(changed, 10000);
+    ASSERT_TRUE(x.key("Escape"));
+    EXPECT_EQ(x.wait(5.0), 0);
 }
 
 TEST(Program, EndsOnAWindowCloseRequest)

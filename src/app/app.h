@@ -59,8 +59,13 @@ void fill_background(BITMAP *target);
 // is tested, as the library may change the array at any moment.
 void apply_keys(const volatile char *keys);
 
-// Draws what the viewer sees into the target, over the background.
-void draw_view(BITMAP *target);
+// Draws the walls seen from a viewer into the target, over the
+// background, and leaves the number of sectors entered in sectors_drawn.
+void draw_walls(BITMAP *target, const Sector *sector, int angle, fixed x, fixed y);
+
+// One whole frame without a window: background and walls, into any 8-bit
+// bitmap of the tables' view size.
+void render_view(BITMAP *target, const Sector *sector, int angle, fixed x, fixed y);
 
 // Counts the frame and renews the rate when the whole-second clock moved.
 void update_frame_rate(time_t now);

@@ -5,6 +5,7 @@
 
 #include <allegro.h>
 
+#include "move.h"
 #include "render.h"
 
 std::atomic<bool> close_requested{false};
@@ -50,10 +51,36 @@ void fill_background(BITMAP *target)
     rectfill(target, 0, view_height / 2, view_width, view_height, FLOOR_COLOR);
 }
 
+// One step of the viewer through move_viewer, from the sector the last
+// step ended in.
+static void step(fixed dx, fixed dy)
+{
+    viewer_sector = move_viewer(viewer_sector, &viewer_x, &viewer_y, dx, dy);
+}
+
+// The cosine and sine of the heading as it stands now.
+static fixed heading_cos()
+{
+    return cos_table[viewer_angle];
+}
+
+static fixed heading_sin()
+{
+    return cos_table[(2048 - viewer_angle) & ANGLE_MASK];
+}
+
+// Shifts come before negation: -(c >> 3), not (-c) >> 3.
 void apply_keys(const volatile char *keys)
 {
     const bool alt = keys[KEY_ALT] != 0 || keys[KEY_ALTGR] != 0;
-    if (!alt) {
+    if (alt) {
+        if (keys[KEY_RIGHT] != 0) {
+            step(-(heading_cos() >> WALK_SHIFT), heading_sin() >> WALK_SHIFT);
+        }
+        if (keys[KEY_LEFT] != 0) {
+            step(heading_cos() >> WALK_SHIFT, -(heading_sin() >> WALK_SHIFT));
+        }
+    } else {
         const int t = (keys[KEY_LSHIFT] != 0 || keys[KEY_RSHIFT] != 0) ? FAST_TURN_STEP : TURN_STEP;
         if (keys[KEY_LEFT] != 0) {
             viewer_angle = (viewer_angle + t) & ANGLE_MASK;
@@ -62,13 +89,28 @@ void apply_keys(const volatile char *keys)
             viewer_angle = (viewer_angle - t) & ANGLE_MASK;
         }
     }
+
+    const int n = (keys[KEY_LSHIFT] != 0 || keys[KEY_RSHIFT] != 0) ? RUN_SHIFT : WALK_SHIFT;
+    if (keys[KEY_UP] != 0) {
+        step(heading_sin() >> n, heading_cos() >> n);
+    }
+    if (keys[KEY_DOWN] != 0) {
+        step(-(heading_sin() >> n), -(heading_cos() >> n));
+    }
 }
 
-void draw_view(BITMAP *target)
+void draw_walls(BITMAP *target, const Sector *sector, int angle, fixed x, fixed y)
 {
-    (void)target;
     sectors_drawn = 1;
     begin_frame();
+    render_sector(sector, angle, x, y, 0, view_width - 1);
+    draw_columns(target);
+}
+
+void render_view(BITMAP *target, const Sector *sector, int angle, fixed x, fixed y)
+{
+    fill_background(target);
+    draw_walls(target, sector, angle, x, y);
 }
 
 void update_frame_rate(time_t now)

@@ -183,7 +183,7 @@ static void frame_loop()
     while (!frame_loop_done(key)) {
         fill_background(back_buffer);
         apply_keys(key);
-        draw_view(back_buffer);
+        draw_walls(back_buffer, viewer_sector, viewer_angle, viewer_x, viewer_y);
         update_frame_rate(time(nullptr));
         draw_overlay(back_buffer, get_refresh_rate());
         present();
