@@ -99,11 +99,29 @@ void apply_keys(const volatile char *keys)
     }
 }
 
+// The sector the traversal starts from.  Movement can leave the point a
+// little past a portal line of the sector it returns (it puts that right on
+// the next step).  Seen from there the portal faces away and would never be
+// entered, leaving every column that looks into the sector beyond it
+// unfilled; so the traversal starts from the sector beyond instead, and
+// comes back through the twin portal.
+static const Sector *drawing_sector(const Sector *sector, fixed x, fixed y)
+{
+    for (int i = 0; i < sector->count && sector->walls[i].is_portal != 0; i++) {
+        const Wall *w = &sector->walls[i];
+        const fixed side = fx::fixmul(w->y - y, w->ux) - fx::fixmul(w->x - x, w->uy);
+        if (side > 0) {
+            return w->neighbour;
+        }
+    }
+    return sector;
+}
+
 void draw_walls(BITMAP *target, const Sector *sector, int angle, fixed x, fixed y)
 {
     sectors_drawn = 1;
     begin_frame();
-    render_sector(sector, angle, x, y, 0, view_width - 1);
+    render_sector(drawing_sector(sector, x, y), angle, x, y, 0, view_width - 1);
     draw_columns(target);
 }
 
