@@ -10,8 +10,12 @@
 #include <cstdlib>
 #include <fstream>
 #include <ostream>
+#include <iterator>
 #include <string>
+#include <vector>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "xsession.h"
@@ -172,16 +176,52 @@ void write_text(const std::string &path)
     std::ofstream(path) << "this is not a picture\n";
 }
 
-void write_small_pcx(const std::string &path)
+void write_empty(const std::string &path)
+{
+    std::ofstream out(path, std::ios::trunc);
+}
+
+void truncate_half(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    in.close();
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << data.substr(0, data.size() / 2);
+}
+
+void make_folder(const std::string &path)
+{
+    std::remove(path.c_str());
+    mkdir(path.c_str(), 0755);
+}
+
+void make_unreadable(const std::string &path)
+{
+    chmod(path.c_str(), 0);
+}
+
+void save_image(const std::string &path, int depth, int size)
 {
     install_allegro(SYSTEM_NONE, &errno, atexit);
     PALETTE pal;
     BITMAP *image = load_pcx((std::string(TEXTURE_DIR) + "/brick.pcx").c_str(), pal);
-    BITMAP *small = create_bitmap_ex(8, 32, 32);
-    blit(image, small, 0, 0, 0, 0, 32, 32);
-    save_pcx(path.c_str(), small, pal);
-    destroy_bitmap(small);
+    BITMAP *copy = create_bitmap_ex(depth, size, size);
+    select_palette(pal);
+    blit(image, copy, 0, 0, 0, 0, size, size);
+    unselect_palette();
+    save_pcx(path.c_str(), copy, pal);
+    destroy_bitmap(copy);
     destroy_bitmap(image);
+}
+
+void write_small_pcx(const std::string &path)
+{
+    save_image(path, 8, 32);
+}
+
+void write_24_bit_pcx(const std::string &path)
+{
+    save_image(path, 24, 64);
 }
 
 void PrintTo(const BadTexture &c, std::ostream *os)
@@ -198,7 +238,12 @@ TEST_P(BadTextures, EndWithStatusOneAndAMessageNamingTheFile)
     ASSERT_TRUE(x.ok()) << "no Xvfb";
     const std::string folder = make_run_folder("run");
     c.spoil(folder + "/" + c.file);
-    ASSERT_TRUE(x.start(folder));
+    // Root reads any file: the unreadable case runs as an ordinary user.
+    std::vector<std::string> as_user;
+    if (c.spoil == make_unreadable && geteuid() == 0) {
+        as_user = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
+    ASSERT_TRUE(x.start(folder, as_user));
     EXPECT_EQ(x.wait(10.0), 1);
     const std::string err = x.error_output();
     EXPECT_NE(err.find(std::string("\"") + c.file + "\""), std::string::npos) << err;
@@ -210,9 +255,15 @@ TEST_P(BadTextures, EndWithStatusOneAndAMessageNamingTheFile)
 INSTANTIATE_TEST_SUITE_P(
     Program, BadTextures,
     ::testing::Values(BadTexture{"missing", "weirdo.pcx", remove_file, "no such file"},
+                      BadTexture{"missing", "brick.pcx", remove_file, "no such file"},
                       BadTexture{"missing", "brickd.pcx", remove_file, "no such file"},
+                      BadTexture{"empty", "brick.pcx", write_empty, "not a PCX"},
+                      BadTexture{"truncated", "brickd.pcx", truncate_half, "truncated"},
+                      BadTexture{"text", "weirdo.pcx", write_text, "not a PCX"},
+                      BadTexture{"folder", "weirdo.pcx", make_folder, "folder"},
+                      BadTexture{"unreadable", "brick.pcx", make_unreadable, "ermission denied"},
                       BadTexture{"small", "brick.pcx", write_small_pcx, "32 x 32"},
-                      BadTexture{"text", "brickd.pcx", write_text, "not a PCX"}),
+                      BadTexture{"deep", "brickd.pcx", write_24_bit_pcx, "24-bit"}),
     [](const ::testing::TestParamInfo<BadTexture> &param) {
         std::string name = std::string(param.param.what) + "_" + param.param.file;
         for (char &ch : name) {
@@ -222,5 +273,21 @@ INSTANTIATE_TEST_SUITE_P(
         }
         return name;
     });
+
+// Without any display the program cannot draw: it says so and ends.
+TEST(Program, EndsWithAMessageWhenThereIsNoDisplay)
+{
+    const std::string folder = make_run_folder("run");
+    const std::string command = "cd " + folder + " && env -u DISPLAY " + PORTALWALK_BIN +
+                                " </dev/null >/dev/null 2>" + folder + "/stderr.txt";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::ifstream in(folder + "/stderr.txt");
+    std::string line;
+    std::getline(in, line);
+    EXPECT_NE(line.find("portalwalk: cannot"), std::string::npos) << line;
+    EXPECT_NE(line.find("display"), std::string::npos) << line;
+}
 
 }  // namespace

@@ -75,7 +75,8 @@ std::string make_run_folder(const std::string &name)
         return "";
     }
     const std::string folder = std::string(dir) + "/" + name;
-    if (mkdir(folder.c_str(), 0755) != 0) {
+    // Open to other users, so that a test may run the program as one.
+    if (chmod(dir, 0755) != 0 || mkdir(folder.c_str(), 0755) != 0) {
         return "";
     }
     for (const char *t : {"brick.pcx", "brickd.pcx", "weirdo.pcx"}) {

@@ -42,6 +42,12 @@ static void fail(const char *format, ...)
     va_end(args);
 }
 
+// The library's own account of a failure, or `otherwise` when it gives none.
+static const char *library_reason(const char *otherwise)
+{
+    return allegro_error[0] != '\0' ? allegro_error : otherwise;
+}
+
 static void copy_texture(BITMAP **slot, BITMAP *image)
 {
     *slot = create_bitmap(image->w, image->h);
@@ -193,20 +199,21 @@ static void frame_loop()
 int main()
 {
     if (allegro_init() != 0) {
-        fail("cannot initialise the graphics library: %s", allegro_error);
+        fail("cannot initialise the graphics library: %s",
+             library_reason("no display found (is DISPLAY set?)"));
         return 1;
     }
     set_close_button_callback(on_close);
     request_refresh_rate(100);
     if (install_keyboard() != 0) {
-        fail("cannot install the keyboard: %s", allegro_error[0] ? allegro_error : "no keyboard");
+        fail("cannot install the keyboard: %s", library_reason("no keyboard found"));
         return 1;
     }
     set_color_depth(8);
     if (set_gfx_mode(GFX_AUTODETECT, DISPLAY_W, DISPLAY_H, 0, 0) != 0 &&
         set_gfx_mode(GFX_AUTODETECT_WINDOWED, DISPLAY_W, DISPLAY_H, 0, 0) != 0) {
         fail("cannot open an %d x %d 8-bit display: %s", DISPLAY_W, DISPLAY_H,
-             allegro_error[0] ? allegro_error : "no display available");
+             library_reason("no display mode available"));
         return 1;
     }
     if (!build_tables(SCREEN_W, SCREEN_H)) {
