@@ -136,6 +136,9 @@ XSession::~XSession()
         kill(program_, SIGKILL);
         waitpid(program_, nullptr, 0);
     }
+    if (input_ >= 0) {
+        close(input_);
+    }
     if (server_ > 0) {
         kill(server_, SIGTERM);
         waitpid(server_, nullptr, 0);
@@ -145,8 +148,18 @@ XSession::~XSession()
 bool XSession::start(const std::string &folder, const std::vector<std::string> &wrapper)
 {
     stderr_file_ = folder + "/stderr.txt";
+    // Standard input is a pipe that stays open and silent, as a terminal
+    // nobody types into: under valgrind, a /dev/null that is always
+    // readable keeps the library's input thread spinning.
+    int input[2];
+    if (pipe(input) != 0) {
+        return false;
+    }
     program_ = fork();
     if (program_ == 0) {
+        dup2(input[0], 0);
+        close(input[0]);
+        close(input[1]);
         if (chdir(folder.c_str()) != 0) {
             _exit(126);
         }
@@ -165,6 +178,8 @@ bool XSession::start(const std::string &folder, const std::vector<std::string> &
         execvp(argv[0], argv.data());
         _exit(127);
     }
+    close(input[0]);
+    input_ = input[1];
     window_ = 0;
     return program_ > 0;
 }
@@ -279,9 +294,11 @@ bool XSession::xdotool(const std::string &args)
     return std::system(command.c_str()) == 0;
 }
 
-bool XSession::key(const std::string &keys)
+// The program reads the key state once a frame, so a press and release
+// that both fall between two reads would go unseen: hold the key a while.
+bool XSession::key(const std::string &k)
 {
-    return xdotool("key --delay 40 " + keys);
+    return xdotool("keydown " + k + " sleep 0.3 keyup " + k);
 }
 
 bool XSession::key_down(const std::string &k)

@@ -51,8 +51,9 @@ public:
     bool running();
     std::string error_output() const;
 
-    // Keys by their X names ("Escape", "Left", "shift+Up").
-    bool key(const std::string &keys);
+    // Keys by their X names ("Escape", "Left", "shift+Up"): a press held
+    // for a moment, or a key held down or let go.
+    bool key(const std::string &k);
     bool key_down(const std::string &k);
     bool key_up(const std::string &k);
     // A WM_DELETE_WINDOW client message, as a window manager sends it.
@@ -65,6 +66,7 @@ private:
     pid_t server_ = -1;
     int display_ = -1;
     pid_t program_ = -1;
+    int input_ = -1;
     unsigned long window_ = 0;
     unsigned long named_ = 0;
     std::string stderr_file_;
