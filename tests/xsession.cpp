@@ -276,6 +276,18 @@ int XSession::wait(double seconds)
     return -1;
 }
 
+bool XSession::ends_within(double seconds)
+{
+    const auto begun = std::chrono::steady_clock::now();
+    while (running()) {
+        if (seconds_since(begun) >= seconds) {
+            return false;
+        }
+        pause_ms(20);
+    }
+    return true;
+}
+
 std::string XSession::error_output() const
 {
     std::ifstream in(stderr_file_);

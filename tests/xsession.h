@@ -49,6 +49,8 @@ public:
     // program is then killed), or 128 + signal when a signal ended it.
     int wait(double seconds);
     bool running();
+    // Whether the program ends within the time given; it is left running.
+    bool ends_within(double seconds);
     std::string error_output() const;
 
     // Keys by their X names ("Escape", "Left", "shift+Up"): a press held
