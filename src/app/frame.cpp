@@ -5,6 +5,8 @@
 
 #include <allegro.h>
 
+#include <cstdio>
+
 #include "move.h"
 #include "render.h"
 
@@ -142,12 +144,18 @@ void update_frame_rate(time_t now)
     }
 }
 
+// The lines are formatted into a buffer on the stack and drawn with a
+// transparent background: the library's formatted-text call takes a heap
+// buffer on every call, and a frame allocates nothing.
 void draw_overlay(BITMAP *target, int refresh_rate)
 {
     const int white = makecol(255, 255, 255);
-    textprintf_ex(target, font, 0, 0, white, -1, "Sectors in display: %d", sectors_drawn);
-    textprintf_ex(target, font, 0, 8, white, -1, "FPS: %0.2f with refresh rate %dhz",
+    char line[80];
+    std::snprintf(line, sizeof line, "Sectors in display: %d", sectors_drawn);
+    textout_ex(target, font, line, 0, 0, white, -1);
+    std::snprintf(line, sizeof line, "FPS: %0.2f with refresh rate %dhz",
                   static_cast<double>(frames_per_second), refresh_rate);
-    textprintf_ex(target, font, 0, 16, white, -1,
-                  page_flipping ? "Using page flipping" : "Using double buffering");
+    textout_ex(target, font, line, 0, 8, white, -1);
+    textout_ex(target, font, page_flipping ? "Using page flipping" : "Using double buffering", 0,
+               16, white, -1);
 }
