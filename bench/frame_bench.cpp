@@ -158,13 +158,34 @@ class Reporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run> &runs) override
     {
+        // With repetitions, the median stands for the benchmark.
         for (const Run &r : runs) {
-            if (!r.error_occurred) {
-                times.emplace_back(r.benchmark_name(), r.GetAdjustedRealTime());
+            if (r.error_occurred) {
+                continue;
             }
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "median") {
+                continue;
+            }
+            std::string name = r.benchmark_name();
+            const size_t median = name.rfind("_median");
+            if (median != std::string::npos) {
+                name.erase(median);
+            }
+            set_time(name, r.GetAdjustedRealTime());
         }
         ConsoleReporter::ReportRuns(runs);
     }
+    void set_time(const std::string &name, double ns)
+    {
+        for (auto &t : times) {
+            if (t.first == name) {
+                t.second = ns;
+                return;
+            }
+        }
+        times.emplace_back(name, ns);
+    }
+
     // Nanoseconds per iteration, or 0 when the benchmark did not run.
     double time_of(const std::string &name) const
     {

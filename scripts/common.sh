@@ -48,12 +48,13 @@ build() {
 }
 
 # Starts Xvfb on a free display and exports DISPLAY; XVFB_PID is its process.
+# XVFB_PREFIX, if set, is a command to start it through (e.g. taskset).
 start_xvfb() {
     local size=$1
     local fifo
     fifo=$(mktemp -u)
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    ${XVFB_PREFIX:-} Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
     XVFB_PID=$!
     local number
     read -r number <"$fifo"
