@@ -1,28 +1,12 @@
 // Which sector a frame's traversal starts from, when movement has left
 // the viewer's point just past a portal line of the sector it returned.
 
-#include <gtest/gtest.h>
-
-#include <allegro.h>
-
-#include <cerrno>
-#include <cstdlib>
 #include <vector>
 
-#include "app.h"
 #include "move.h"
-#include "render.h"
+#include "scene.h"
 
 namespace {
-
-int unfilled_columns()
-{
-    int n = 0;
-    for (int c = 0; c < view_width; c++) {
-        n += column_slots[c].stamp != frame_stamp ? 1 : 0;
-    }
-    return n;
-}
 
 struct SlotCopy {
     BITMAP **texture;
@@ -47,32 +31,7 @@ std::vector<SlotCopy> slots_now()
     return v;
 }
 
-class View : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(install_allegro(SYSTEM_NONE, &errno, atexit), 0);
-        ASSERT_TRUE(build_tables(800, 600));
-        texture = create_bitmap_ex(8, 64, 64);
-        target = create_bitmap_ex(8, 800, 600);
-        ASSERT_NE(texture, nullptr);
-        ASSERT_NE(target, nullptr);
-        clear_to_color(texture, 70);
-        brick_texture = brickd_texture = weirdo_texture = texture;
-        start = build_level(&brick_texture, &brickd_texture, &weirdo_texture);
-    }
-    void TearDown() override
-    {
-        destroy_bitmap(target);
-        destroy_bitmap(texture);
-        brick_texture = brickd_texture = weirdo_texture = nullptr;
-        free_tables();
-    }
-
-    BITMAP *texture = nullptr;
-    BITMAP *target = nullptr;
-    Sector *start = nullptr;
-};
+using View = Scene;
 
 // From S4 the forward step at heading 6592 returns S3 with the point 1815
 // raw units past the line of S3's portal into S4.

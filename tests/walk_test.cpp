@@ -18,6 +18,7 @@
 #include "app.h"
 #include "move.h"
 #include "render.h"
+#include "scene.h"
 
 namespace {
 
@@ -278,31 +279,7 @@ struct Worst {
     }
 };
 
-class Soak : public ::testing::TestWithParam<unsigned> {
-protected:
-    void SetUp() override
-    {
-        ASSERT_EQ(install_allegro(SYSTEM_NONE, &errno, atexit), 0);
-        ASSERT_TRUE(build_tables(800, 600));
-        texture = create_bitmap_ex(8, 64, 64);
-        target = create_bitmap_ex(8, 800, 600);
-        ASSERT_NE(texture, nullptr);
-        ASSERT_NE(target, nullptr);
-        clear_to_color(texture, 70);
-        brick_texture = brickd_texture = weirdo_texture = texture;
-        reset_run_state(build_level(&brick_texture, &brickd_texture, &weirdo_texture), 1000);
-    }
-    void TearDown() override
-    {
-        destroy_bitmap(target);
-        destroy_bitmap(texture);
-        brick_texture = brickd_texture = weirdo_texture = nullptr;
-        free_tables();
-    }
-
-    BITMAP *texture = nullptr;
-    BITMAP *target = nullptr;
-};
+class Soak : public Scene, public ::testing::WithParamInterface<unsigned> {};
 
 // Every frame: the point stays in the level, never beyond a solid wall's
 // line of its sector and at most a little past one of its portal lines.
