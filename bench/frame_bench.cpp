@@ -15,6 +15,7 @@
 
 #include <allegro.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -264,15 +265,26 @@ int main(int argc, char **argv)
         std::printf("core / presentation floor:        %.3f  (target at most 0.25)\n",
                     core / floor);
     }
-    std::printf("\nthe core at other view sizes:\n");
+    struct SizeTime {
+        int w;
+        int h;
+        int pad;
+        double ns;
+    };
+    std::vector<SizeTime> sizes;
     for (const auto &t : reporter.times) {
-        int w = 0;
-        int h = 0;
-        int pad = 0;
-        if (std::sscanf(t.first.c_str(), "size/w:%d/h:%d/pad:%d", &w, &h, &pad) == 3) {
-            std::printf("  %4d x %-4d %-12s %8.1f us  %6.3f ns per pixel\n", w, h,
-                        pad != 0 ? "(padded row)" : "", t.second / 1000.0, t.second / (w * h));
+        SizeTime st = {0, 0, 0, t.second};
+        if (std::sscanf(t.first.c_str(), "size/w:%d/h:%d/pad:%d", &st.w, &st.h, &st.pad) == 3) {
+            sizes.push_back(st);
         }
+    }
+    std::sort(sizes.begin(), sizes.end(), [](const SizeTime &a, const SizeTime &b) {
+        return a.w * a.h != b.w * b.h ? a.w * a.h < b.w * b.h : a.pad < b.pad;
+    });
+    std::printf("\nthe core at other view sizes:\n");
+    for (const SizeTime &st : sizes) {
+        std::printf("  %4d x %-4d %-12s %8.1f us  %6.3f ns per pixel\n", st.w, st.h,
+                    st.pad != 0 ? "(padded row)" : "", st.ns / 1000.0, st.ns / (st.w * st.h));
     }
     return 0;
 }
