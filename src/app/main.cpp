@@ -117,16 +117,15 @@ static bool check_texture_file(const char *name)
         return false;
     }
     unsigned char header[128];
-    unsigned char marker = 0;
     const size_t got = std::fread(header, 1, sizeof header, f);
-    long size = -1;
     // An 8-bit PCX ends with a marker byte 12 and a 768-byte palette.
+    long size = -1;
+    int marker = EOF;
     if (std::fseek(f, 0, SEEK_END) == 0) {
         size = std::ftell(f);
     }
-    if (size >= 128 + 769 && std::fseek(f, size - 769, SEEK_SET) == 0 &&
-        std::fread(&marker, 1, 1, f) != 1) {
-        marker = 0;
+    if (size >= 128 + 769 && std::fseek(f, size - 769, SEEK_SET) == 0) {
+        marker = std::fgetc(f);
     }
     std::fclose(f);
 
@@ -146,7 +145,7 @@ static bool check_texture_file(const char *name)
              h, TEXTURE_SIZE, TEXTURE_SIZE);
         return false;
     }
-    if (size < 128 + 769 || marker != 12) {
+    if (marker != 12) {
         fail("cannot load texture \"%s\": the file is truncated or damaged (no palette)", name);
         return false;
     }
