@@ -25,7 +25,6 @@ static PALETTE texture_palette;
 static BITMAP *pages[2];
 static int page_index;
 static BITMAP *back_buffer;
-static bool tables_built;
 
 // Images as loaded from the files, before they are copied into the slots.
 static BITMAP *loaded_weirdo;
@@ -84,10 +83,7 @@ static void release_all()
     destroy_and_clear(&loaded_brick);
     destroy_and_clear(&loaded_brickd);
     destroy_and_clear(&loaded_weirdo);
-    if (tables_built) {
-        free_tables();
-        tables_built = false;
-    }
+    free_tables();
 }
 
 static int give_up()
@@ -219,7 +215,6 @@ int main()
         fail("cannot allocate the renderer's tables: out of memory");
         return 1;
     }
-    tables_built = true;
 
     // Each load overwrites the palette, so the one left in force is that of
     // "brickd.pcx"; the three files share it.

@@ -45,6 +45,7 @@ extern int32_t span_last;    // -1 when none
 // Allocates and fills the tables for a view of the given size.  Returns
 // false, with nothing left allocated, when an allocation fails.
 bool build_tables(int width, int height);
+// Releases the tables; nothing happens for those never allocated.
 void free_tables();
 
 // Opens a frame: every slot becomes unfilled, the full column range opens.
