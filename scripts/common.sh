@@ -35,7 +35,7 @@ ensure_packages() {
 
 BUILD_PACKAGES=(g++ make cmake pkg-config liballegro4-dev)
 X_PACKAGES=(xvfb xdotool x11-apps netpbm)
-TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev valgrind libclang-rt-14-dev)
+TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev valgrind)
 
 # Configures and builds into the folder given; the arguments that follow go
 # to the build (e.g. --target portalwalk).  CMAKE_ARGS, if set, go to the
