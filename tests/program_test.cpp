@@ -261,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(
                       BadTexture{"truncated", "brickd.pcx", truncate_half, "truncated"},
                       BadTexture{"text", "weirdo.pcx", write_text, "not a PCX"},
                       BadTexture{"folder", "weirdo.pcx", make_folder, "folder"},
-                      BadTexture{"unreadable", "brick.pcx", make_unreadable, "ermission denied"},
+                      BadTexture{"unreadable", "brick.pcx", make_unreadable, "permission denied"},
                       BadTexture{"small", "brick.pcx", write_small_pcx, "32 x 32"},
                       BadTexture{"deep", "brickd.pcx", write_24_bit_pcx, "24-bit"}),
     [](const ::testing::TestParamInfo<BadTexture> &param) {

@@ -92,6 +92,19 @@ static int give_up()
     return 1;
 }
 
+// Why a file could not be opened, in the words of the other messages.
+static const char *open_failure(int error)
+{
+    switch (error) {
+    case ENOENT:
+        return "no such file";
+    case EACCES:
+        return "permission denied";
+    default:
+        return std::strerror(error);
+    }
+}
+
 // Reads the file's PCX header and tail before the library is given it, so
 // that a file that is missing, unreadable, damaged, not an 8-bit PCX or
 // too small is named with the reason instead of being half loaded.
@@ -99,8 +112,7 @@ static bool check_texture_file(const char *name)
 {
     struct stat st;
     if (stat(name, &st) != 0) {
-        fail("cannot load texture \"%s\": %s", name,
-             errno == ENOENT ? "no such file" : std::strerror(errno));
+        fail("cannot load texture \"%s\": %s", name, open_failure(errno));
         return false;
     }
     if (S_ISDIR(st.st_mode)) {
@@ -109,7 +121,7 @@ static bool check_texture_file(const char *name)
     }
     FILE *f = std::fopen(name, "rb");
     if (f == nullptr) {
-        fail("cannot load texture \"%s\": %s", name, std::strerror(errno));
+        fail("cannot load texture \"%s\": %s", name, open_failure(errno));
         return false;
     }
     unsigned char header[128];
