@@ -110,10 +110,8 @@ void apply_keys(const volatile char *keys)
 static const Sector *drawing_sector(const Sector *sector, fixed x, fixed y)
 {
     for (int i = 0; i < sector->count && sector->walls[i].is_portal != 0; i++) {
-        const Wall *w = &sector->walls[i];
-        const fixed side = fx::fixmul(w->y - y, w->ux) - fx::fixmul(w->x - x, w->uy);
-        if (side > 0) {
-            return w->neighbour;
+        if (wall_side(&sector->walls[i], x, y) > 0) {
+            return sector->walls[i].neighbour;
         }
     }
     return sector;

@@ -55,20 +55,17 @@ static void copy_texture(BITMAP **slot, BITMAP *image)
     }
 }
 
-static void free_texture(BITMAP **slot)
-{
-    if (*slot != nullptr) {
-        destroy_bitmap(*slot);
-        *slot = nullptr;
-    }
-}
-
 static void destroy_and_clear(BITMAP **bmp)
 {
     if (*bmp != nullptr) {
         destroy_bitmap(*bmp);
         *bmp = nullptr;
     }
+}
+
+static void free_texture(BITMAP **slot)
+{
+    destroy_and_clear(slot);
 }
 
 // Releases whatever start-up has made so far, in shutdown order.

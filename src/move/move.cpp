@@ -28,12 +28,11 @@ Sector *move_viewer(Sector *sector, fixed *x, fixed *y, fixed dx, fixed dy)
         const Wall *hit = nullptr;
         for (int i = sector->count - 1; i >= 0; i--) {
             const Wall *w = &sector->walls[i];
-            // Wall minus point in the side values, point minus wall in the
-            // along value: fixmul floors, so the arrangement sets the low bits.
-            const fixed wx = w->x - *x;
-            const fixed wy = w->y - *y;
-            const fixed s0 = fx::fixmul(wy, w->ux) - fx::fixmul(wx, w->uy);
-            const fixed s1 = fx::fixmul(wy - dy, w->ux) - fx::fixmul(wx - dx, w->uy);
+            // Side values of the start and the end of the step; the along
+            // value is point minus wall (fixmul floors, so the arrangement
+            // of the operands sets the low bits).
+            const fixed s0 = wall_side(w, *x, *y);
+            const fixed s1 = wall_side(w, *x + dx, *y + dy);
             const fixed a = fx::fixmul(*x - w->x, w->ux) + fx::fixmul(*y - w->y, w->uy);
 
             const fixed change = s1 - s0;

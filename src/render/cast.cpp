@@ -22,11 +22,9 @@ struct WallView {
 
 static WallView view_wall(const Wall *wall, fixed vx, fixed vy)
 {
-    const fixed dx = wall->x - vx;
-    const fixed dy = wall->y - vy;
     WallView v;
-    v.p = fx::fixmul(dy, wall->ux) - fx::fixmul(dx, wall->uy);
-    v.a0 = fx::fixmul(dx, wall->ux) + fx::fixmul(dy, wall->uy);
+    v.p = wall_side(wall, vx, vy);
+    v.a0 = fx::fixmul(wall->x - vx, wall->ux) + fx::fixmul(wall->y - vy, wall->uy);
     return v;
 }
 

@@ -112,6 +112,15 @@ struct Sector {
     int32_t count;
 };
 
+// Signed distance of the point (x, y) from the wall's line: negative on
+// the inner side (the sector's), zero on the line, positive beyond it.
+// Wall minus point, as written: fixmul floors, so the arrangement of the
+// operands sets the low bits, and renderer and movement must agree.
+inline fixed wall_side(const Wall *wall, fixed x, fixed y)
+{
+    return fx::fixmul(wall->y - y, wall->ux) - fx::fixmul(wall->x - x, wall->uy);
+}
+
 // Fills every field of `wall` from its two end points.  Floating point is
 // used here, once per wall, so that the per-frame code never needs it.
 void make_wall(Wall *wall, BITMAP **texture, const Vertex *start, const Vertex *end,
