@@ -442,6 +442,12 @@ TEST_P(LevelSoak, RandomKeysKeepTheViewerInsideAndTheFrameFilled)
     int widest_seam = 0;
     int most_sectors = 0;
     int seams_over_two = 0;  // frames with a run of more than two unfilled columns
+    // Columns that show a slot of an earlier frame.
+    const int stale_color = 5;  // in no patterned texture, nor the fills
+    BITMAP *stale_image = create_bitmap_ex(8, 64, 64);
+    ASSERT_NE(stale_image, nullptr);
+    clear_to_color(stale_image, stale_color);
+    int stale_columns = 0;
     for (int f = 0; f < LEVEL_SOAK_FRAMES; f++) {
         apply_keys(keys.next());
         frames_in[static_cast<size_t>(number_of(viewer_sector) - 1)]++;
@@ -456,9 +462,12 @@ TEST_P(LevelSoak, RandomKeysKeepTheViewerInsideAndTheFrameFilled)
                                      << ") beyond a solid wall of sector " << number_of(viewer_sector);
             }
         }
-        forget_stamps();
+        stale_slots(&stale_image);
         render_view(target, viewer_sector, viewer_angle, viewer_x, viewer_y);
         const Gaps g = gaps_now();
+        for (int c = 0; c < view_width; c++) {
+            stale_columns += target->line[view_height / 2][c] == stale_color ? 1 : 0;
+        }
         widest_seam = std::max(widest_seam, g.widest);
         most_sectors = std::max(most_sectors, static_cast<int>(sectors_drawn));
         ASSERT_TRUE(filled_up_to_corner_seams(level, viewer_x, viewer_y, viewer_angle))
@@ -467,6 +476,8 @@ TEST_P(LevelSoak, RandomKeysKeepTheViewerInsideAndTheFrameFilled)
             << columns_off_corners(level, viewer_x, viewer_y, viewer_angle) << " away from corners";
         seams_over_two += g.widest > 2 ? 1 : 0;
     }
+    destroy_bitmap(stale_image);
+    EXPECT_EQ(stale_columns, 0) << "columns drawn from a slot of an earlier frame";
     const int visited = static_cast<int>(std::count_if(frames_in.begin(), frames_in.end(), [](int n) { return n > 0; }));
     std::printf("%s seed %u: %d frames in %d sectors, widest seam %d (%d frames over 2), most sectors entered %d\n",
                 GetParam().file, GetParam().seed, LEVEL_SOAK_FRAMES, visited, widest_seam, seams_over_two,

@@ -575,46 +575,77 @@ TEST_F(Draw, NothingBelowOnePixel)
     }
 }
 
-// A column not filled this frame is drawn from its left neighbour's slot
-// as that slot stands (column 0 from column 1's), in its own place.
-TEST_F(Draw, UnfilledColumnBorrowsItsNeighboursSlot)
+// A column not filled this frame is drawn, in its own place, from the
+// nearest column that was: its left neighbour when that one was filled,
+// else the nearest on either side, the left one on a tie.  Whatever an
+// earlier frame left in an unfilled slot is never drawn.
+TEST_F(Draw, UnfilledColumnsAreDrawnFromTheNearestFilledOne)
 {
-    const uint8_t last_frame = static_cast<uint8_t>(frame_stamp - 1);
-    fill(1, &texture, 200 * UNIT, 1);
-    column_slots[0].stamp = last_frame;
-
-    fill(100, &other, 300 * UNIT, 2);
-    column_slots[101].stamp = last_frame;
-
-    // Left by an earlier frame and borrowed all the same; column 200
-    // itself borrows the empty slot of column 199.
-    column_slots[200] = ColumnSlot{&texture, 100 * UNIT, 0, last_frame};
-    column_slots[201].stamp = last_frame;
-
-    // A slot never filled is zero and draws nothing, also when borrowed.
-    column_slots[300] = ColumnSlot{nullptr, 0, 0, last_frame};
-    column_slots[301].stamp = last_frame;
-
-    draw_columns(target);
-    const struct {
+    struct Source {
         int column;
-        int from;
-    } cases[] = {{0, 1}, {101, 100}};
-    for (const auto &k : cases) {
-        EXPECT_EQ(texel(k.from, VIEW_H / 2), 31) << "column " << k.from << " is drawn";
-        EXPECT_TRUE(column(k.column) == column(k.from)) << "column " << k.column;
+        int from;  // -1: nothing drawn
+    };
+    const struct Case {
+        const char *what;
+        std::vector<int> unfilled;
+        std::vector<Source> want;
+    } cases[] = {
+        {"one column", {300}, {{300, 299}}},
+        {"two columns", {100, 101}, {{100, 99}, {101, 102}}},
+        {"three columns", {200, 201, 202}, {{200, 199}, {201, 199}, {202, 203}}},
+        {"four columns", {500, 501, 502, 503}, {{500, 499}, {501, 499}, {502, 504}, {503, 504}}},
+        {"column 0", {0}, {{0, 1}}},
+        {"columns 0 to 2", {0, 1, 2}, {{0, 3}, {1, 3}, {2, 3}}},
+        {"the last column", {VIEW_W - 1}, {{VIEW_W - 1, VIEW_W - 2}}},
+        {"the last two", {VIEW_W - 2, VIEW_W - 1}, {{VIEW_W - 2, VIEW_W - 3}, {VIEW_W - 1, VIEW_W - 3}}},
+        {"all but one", {}, {}},
+    };
+    // Neighbouring filled columns draw strips of different heights, so a
+    // column's pixels tell which slot it was drawn from; the slots left
+    // unfilled hold a tall strip of the other image from an earlier frame.
+    const auto strip = [](int c) { return (20 + 2 * (c % 250)) * UNIT; };
+    for (const Case &k : cases) {
+        std::vector<int> unfilled = k.unfilled;
+        std::vector<Source> want = k.want;
+        if (unfilled.empty()) {
+            for (int c = 0; c < VIEW_W; c++) {
+                if (c != 400) {
+                    unfilled.push_back(c);
+                    want.push_back({c, 400});
+                }
+            }
+        }
+        clear_to_color(target, 0);
+        for (int c = 0; c < VIEW_W; c++) {
+            fill(c, &texture, strip(c), c % 64);
+        }
+        for (int c : unfilled) {
+            column_slots[c] = ColumnSlot{&other, 590 * UNIT, 7, static_cast<uint8_t>(frame_stamp - 1)};
+        }
+        draw_columns(target);
+        for (const Source &s : want) {
+            EXPECT_TRUE(column(s.column) == column(s.from))
+                << k.what << ": column " << s.column << " should show column " << s.from;
+        }
+        // Only the old strips reach row 10.
+        for (int c = 0; c < VIEW_W; c++) {
+            ASSERT_EQ(texel(c, 10), -1) << k.what << ": column " << c << " shows an old slot";
+        }
     }
-    EXPECT_EQ(image_row(1, 300), 1);
-    EXPECT_EQ(image_row(100, 300), 0) << "texture row 2 of the other image";
+}
 
-    // The 100-row strip of the old slot: rows 250 to 349.
-    EXPECT_EQ(texel(201, 249), -1);
-    EXPECT_EQ(texel(201, 250), 63);
-    EXPECT_EQ(texel(201, 349), 0);
-    EXPECT_EQ(texel(201, 350), -1);
-    for (int x : {200, 300, 301}) {
+// With no column filled this frame no wall is drawn, whatever the slots
+// hold, also slots stamped in the frame just before.
+TEST_F(Draw, NothingFilledDrawsNoWalls)
+{
+    for (int c = 0; c < VIEW_W; c++) {
+        column_slots[c] = ColumnSlot{&texture, 300 * UNIT, c % 64, static_cast<uint8_t>(frame_stamp - 1)};
+    }
+    column_slots[17].stamp = static_cast<uint8_t>(frame_stamp + 1);
+    draw_columns(target);
+    for (int c = 0; c < VIEW_W; c++) {
         for (int y = 0; y < VIEW_H; y++) {
-            ASSERT_EQ(texel(x, y), -1) << "column " << x << " row " << y;
+            ASSERT_EQ(texel(c, y), -1) << "column " << c << " row " << y;
         }
     }
 }

@@ -83,6 +83,16 @@ inline void forget_stamps()
     }
 }
 
+// Fills every slot with a strip of `image`, 599 rows high, and makes it
+// unfilled for the next begin_frame: no column of the next frame may show
+// it, since a slot not filled in the frame holds what an earlier one left.
+inline void stale_slots(BITMAP **image)
+{
+    for (int c = 0; c < view_width; c++) {
+        column_slots[c] = ColumnSlot{image, 599 << 16, 0, frame_stamp};
+    }
+}
+
 struct Gaps {
     int columns = 0;  // unfilled columns
     int widest = 0;   // widest run of neighbouring unfilled columns

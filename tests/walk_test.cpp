@@ -177,6 +177,7 @@ TEST_F(Walk, ScriptedWalkFromTheStartRoomToTheFarRoom)
 // ---------------------------------------------------------------------------
 
 constexpr int SOAK_FRAMES = 8000;
+constexpr int STALE_COLOR = 200;  // in no texture of the scene, nor the fills
 
 struct Worst {
     int columns = 0;
@@ -214,6 +215,11 @@ TEST_P(Soak, RandomKeysKeepTheViewerInsideAndTheFrameFilled)
     Worst plain;
     Worst drawn;
     int widest_seam = 0;
+    // Columns that show a slot of an earlier frame.
+    BITMAP *stale_image = create_bitmap_ex(8, 64, 64);
+    ASSERT_NE(stale_image, nullptr);
+    clear_to_color(stale_image, STALE_COLOR);
+    int stale_columns = 0;
 
     for (int f = 0; f < SOAK_FRAMES; f++) {
         apply_keys(keys.next());
@@ -246,15 +252,20 @@ TEST_P(Soak, RandomKeysKeepTheViewerInsideAndTheFrameFilled)
         render_sector(viewer_sector, viewer_angle, viewer_x, viewer_y, 0, view_width - 1);
         plain.add(f, gaps_now().columns);
 
-        forget_stamps();
+        stale_slots(&stale_image);
         render_view(target, viewer_sector, viewer_angle, viewer_x, viewer_y);
         const Gaps g = gaps_now();
+        for (int c = 0; c < view_width; c++) {
+            stale_columns += target->line[view_height / 2][c] == STALE_COLOR ? 1 : 0;
+        }
         drawn.add(f, g.columns);
         widest_seam = std::max(widest_seam, g.widest);
         ASSERT_LE(g.widest, 2) << "frame " << f << ": (" << viewer_x << ", " << viewer_y << ") heading "
                                << viewer_angle << " in S" << number_of(viewer_sector) << ", "
                                << g.columns << " columns unfilled";
     }
+    destroy_bitmap(stale_image);
+    EXPECT_EQ(stale_columns, 0) << "columns drawn from a slot of an earlier frame";
 
     std::printf("seed %u, %d frames, frames in S1..S6: %d %d %d %d %d %d\n", GetParam(), SOAK_FRAMES,
                 frames_in[0], frames_in[1], frames_in[2], frames_in[3], frames_in[4], frames_in[5]);
@@ -263,8 +274,9 @@ TEST_P(Soak, RandomKeysKeepTheViewerInsideAndTheFrameFilled)
     std::printf("  %d frames past a portal line\n", frames_past);
     std::printf("  traversal from viewer_sector: worst frame %d with %d unfilled, %d frames over 2\n",
                 plain.frame, plain.columns, plain.over_two);
-    std::printf("  render_view: worst frame %d with %d unfilled, %d frames over 2, widest seam %d\n",
-                drawn.frame, drawn.columns, drawn.over_two, widest_seam);
+    std::printf("  render_view: worst frame %d with %d unfilled, %d frames over 2, widest seam %d, "
+                "%d columns from an earlier frame\n",
+                drawn.frame, drawn.columns, drawn.over_two, widest_seam, stale_columns);
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, Soak, ::testing::Values(1u, 2u, 3u));

@@ -48,19 +48,47 @@ void draw_column(BITMAP *target, BITMAP **texture, int x, int top, int count, in
     }
 }
 
+static void draw_slot(BITMAP *target, const ColumnSlot *slot, int c)
+{
+    const int count = slot->height >> 16;
+    const int top = (view_height >> 1) - (slot->height >> 17);
+    draw_column(target, slot->texture, c, top, count, slot->tex_column);
+}
+
+// A column that no wall filled this frame (a ray that slipped between two
+// walls beside a corner) is drawn from the nearest column that was filled
+// this frame: its left neighbour when that one was, else the nearest on
+// either side, the left one on a tie.  So a single missed column repeats
+// its left neighbour, and a run of them is shared between the columns at
+// its two ends; a slot an earlier frame left behind is never drawn.  A
+// frame in which nothing was filled draws no walls.
 void draw_columns(BITMAP *target)
 {
-    for (int c = view_width - 1; c >= 0; c--) {
-        // A column that no wall filled this frame borrows its left
-        // neighbour's slot (column 0 borrows column 1) as it stands, so a
-        // single missed column does not show as a gap.  The slot array has
-        // one spare zeroed entry, so a one-column view borrows nothing.
-        const ColumnSlot *slot = &column_slots[c];
-        if (slot->stamp != frame_stamp) {
-            slot = c > 0 ? &column_slots[c - 1] : &column_slots[1];
+    const ColumnSlot *slots = column_slots;
+    int c = view_width - 1;
+    while (c >= 0) {
+        if (slots[c].stamp == frame_stamp) {
+            draw_slot(target, &slots[c], c);
+            c--;
+            continue;
         }
-        const int count = slot->height >> 16;
-        const int top = (view_height >> 1) - (slot->height >> 17);
-        draw_column(target, slot->texture, c, top, count, slot->tex_column);
+        // The unfilled run first..c, with the filled columns that bound it:
+        // right is out of the view or filled (runs are worked right to
+        // left, whole), left is -1 when the run reaches column 0.
+        const int right = c + 1;
+        int first = c;
+        while (first > 0 && slots[first - 1].stamp != frame_stamp) {
+            first--;
+        }
+        const int left = first - 1;
+        const bool has_right = right < view_width;
+        if (left < 0 && !has_right) {
+            return;  // nothing filled
+        }
+        for (int k = c; k >= first; k--) {
+            const bool from_left = left >= 0 && (!has_right || k - left <= right - k);
+            draw_slot(target, &slots[from_left ? left : right], k);
+        }
+        c = first - 1;
     }
 }

@@ -59,7 +59,8 @@ void cast_wall(const Wall *wall, int angle, fixed vx, fixed vy, int first, int l
 bool portal_span(const Wall *wall, int angle, fixed vx, fixed vy, int first, int last);
 
 // Draws every screen column from its slot into an 8-bit target of at least
-// view_width x view_height pixels.
+// view_width x view_height pixels; a column no wall filled this frame is
+// drawn from the nearest column that one did.
 void draw_columns(BITMAP *target);
 void draw_column(BITMAP *target, BITMAP **texture, int x, int top, int count, int tex_column);
 

@@ -37,9 +37,8 @@ bool build_tables(int width, int height)
     view_width = width;
     view_height = height;
 
-    // One spare entry each: calloc(0) may return null, and a one-column
-    // view's column 0 borrows slot 1.  The slots start zeroed: a slot never
-    // filled has height 0 and draws nothing when a neighbour borrows it.
+    // One spare entry each, as calloc(0) may return null.  The slots start
+    // zeroed.
     col_angle = static_cast<int32_t *>(std::calloc(columns + 1, sizeof(int32_t)));
     col_cos = static_cast<fixed *>(std::calloc(columns + 1, sizeof(fixed)));
     column_slots = static_cast<ColumnSlot *>(std::calloc(columns + 1, sizeof(ColumnSlot)));
