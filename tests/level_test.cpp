@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app.h"
@@ -375,6 +376,32 @@ TEST(BrokenLevel, UnreadableFiles)
     char small[16];
     ASSERT_FALSE(load_level(missing.c_str(), slots, &level, small, sizeof small));
     EXPECT_EQ(std::strlen(small), sizeof small - 1);
+}
+
+}  // namespace
+
+namespace {
+
+// draw_map draws any level, or refuses it with the reader's message.
+TEST(DrawMap, DrawsALevelOrSaysWhyNot)
+{
+    const std::string png = temp_folder() + "/ring.png";
+    const std::string err = temp_folder() + "/draw_map.err";
+    ASSERT_EQ(std::system((std::string(DRAW_MAP_BIN) + " " + level_path("ring.toml") + " " + png).c_str()), 0);
+    std::ifstream in(png, std::ios::binary);
+    char signature[8] = {};
+    in.read(signature, sizeof signature);
+    EXPECT_EQ(std::memcmp(signature, "\x89PNG\r\n\x1a\n", 8), 0);
+
+    const std::string broken = write_temp("broken.toml", "textures = 1\n");
+    const int status = std::system((std::string(DRAW_MAP_BIN) + " " + broken + " " + png + " 2>" + err).c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    std::ifstream message(err);
+    std::string line;
+    std::getline(message, line);
+    EXPECT_EQ(line, "draw_map: " + broken +
+                        ":1: \"textures\" must be a table of names and file names, e.g. { brick = \"brick.pcx\" }");
 }
 
 }  // namespace

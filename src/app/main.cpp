@@ -1,8 +1,11 @@
 // main.cpp: start-up, the frame loop and shutdown of the walk-through.
 //
-// Everything is made before the first frame and released after the last.
-// A failure during start-up ends the program with one line on stderr that
-// names what failed, and exit status 1, after releasing what was made.
+// With no argument the program walks the built-in level; with a level
+// file, the level the file describes, read and checked before the display
+// is opened.  Everything is made before the first frame and released after
+// the last.  A failure during start-up ends the program with one line on
+// stderr that names what failed, and exit status 1, after releasing what
+// was made; a bad argument ends it with status 2.
 
 #include "app.h"
 
@@ -15,6 +18,7 @@
 
 #include <sys/stat.h>
 
+#include "level.h"
 #include "render.h"
 
 static const int DISPLAY_W = 800;
@@ -30,6 +34,32 @@ static BITMAP *back_buffer;
 static BITMAP *loaded_weirdo;
 static BITMAP *loaded_brick;
 static BITMAP *loaded_brickd;
+
+// The level file named on the command line, if any, and what it holds.
+static const char *level_file;
+static Level level;
+
+static const char USAGE[] =
+    "usage: portalwalk [level.toml]\n"
+    "\n"
+    "Walks through a world of rooms joined by portals, in a window of\n"
+    "800 x 600.  With no argument it is the built-in level of six rooms;\n"
+    "with a level file, the world that file describes (see levels/ and the\n"
+    "README for the format).  The level is checked before anything is drawn.\n"
+    "\n"
+    "Textures are read from the working directory (brick.pcx, brickd.pcx,\n"
+    "weirdo.pcx for the built-in level); those a level file names are looked\n"
+    "for beside the level file first.\n"
+    "\n"
+    "Keys:\n"
+    "  UP, DOWN                     walk forward, back\n"
+    "  LEFT, RIGHT                  turn\n"
+    "  Alt or AltGr + LEFT, RIGHT   step sideways\n"
+    "  SHIFT                        turn and walk faster\n"
+    "  Escape                       quit (closing the window quits too)\n"
+    "\n"
+    "Exit status: 0 when quit, 1 when something is missing or the level is\n"
+    "refused (one line on stderr says what), 2 for a bad argument.\n";
 
 static void fail(const char *format, ...)
 {
@@ -68,6 +98,29 @@ static void free_texture(BITMAP **slot)
     destroy_and_clear(slot);
 }
 
+// Reads the command line: at most one level file, or --help.  Returns the
+// exit status when the program must end at once, otherwise -1.
+static int read_arguments(int argc, char **argv)
+{
+    for (int i = 1; i < argc; i++) {
+        const char *a = argv[i];
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (a[0] == '-' && a[1] != '\0') {
+            fail("unknown option \"%s\" (portalwalk --help shows the usage)", a);
+            return 2;
+        }
+        if (level_file != nullptr) {
+            fail("one level file at most (portalwalk --help shows the usage)");
+            return 2;
+        }
+        level_file = a;
+    }
+    return -1;
+}
+
 // Releases whatever start-up has made so far, in shutdown order.
 static void release_all()
 {
@@ -77,6 +130,10 @@ static void release_all()
     free_texture(&brick_texture);
     free_texture(&brickd_texture);
     free_texture(&weirdo_texture);
+    for (BITMAP *&slot : texture_slots) {
+        free_texture(&slot);
+    }
+    free_level(&level);
     destroy_and_clear(&loaded_brick);
     destroy_and_clear(&loaded_brickd);
     destroy_and_clear(&loaded_weirdo);
@@ -176,6 +233,85 @@ static BITMAP *load_texture(const char *name)
     return image;
 }
 
+// Loads the built-in level's three textures into their slots.  Each load
+// overwrites the palette, so the one left in force is that of
+// "brickd.pcx"; the three files share it.
+static bool load_builtin_textures()
+{
+    loaded_weirdo = load_texture("weirdo.pcx");
+    if (loaded_weirdo == nullptr) {
+        return false;
+    }
+    loaded_brick = load_texture("brick.pcx");
+    if (loaded_brick == nullptr) {
+        return false;
+    }
+    loaded_brickd = load_texture("brickd.pcx");
+    if (loaded_brickd == nullptr) {
+        return false;
+    }
+
+    copy_texture(&brick_texture, loaded_brick);
+    copy_texture(&brickd_texture, loaded_brickd);
+    copy_texture(&weirdo_texture, loaded_weirdo);
+    if (brick_texture == nullptr || brickd_texture == nullptr || weirdo_texture == nullptr) {
+        fail("cannot create the texture bitmaps: out of memory");
+        return false;
+    }
+    destroy_and_clear(&loaded_brick);
+    destroy_and_clear(&loaded_brickd);
+    destroy_and_clear(&loaded_weirdo);
+    return true;
+}
+
+// Loads the level's textures into its slots.  Each is looked for beside
+// the level file, then in the working directory, and read as the built-in
+// level's textures are; the palette in force is that of the texture the
+// level names for it.
+static bool load_level_textures()
+{
+    char folder[4096];
+    const char *slash = std::strrchr(level_file, '/');
+    if (slash == nullptr) {
+        std::snprintf(folder, sizeof folder, ".");
+    } else if (slash == level_file) {
+        std::snprintf(folder, sizeof folder, "/");
+    } else {
+        std::snprintf(folder, sizeof folder, "%.*s", static_cast<int>(slash - level_file), level_file);
+    }
+    PALETTE chosen;
+    for (int i = 0; i < level.texture_count; i++) {
+        const char *name = level.texture_files[i];
+        char beside[4096 + LEVEL_MAX_NAME + 2];
+        std::snprintf(beside, sizeof beside, "%s/%s", folder, name);
+        struct stat st;
+        const char *path = beside;
+        if (stat(beside, &st) != 0 && errno == ENOENT) {
+            if (stat(name, &st) != 0 && errno == ENOENT) {
+                fail("cannot load texture \"%s\": no such file beside the level (in %s) or in the working "
+                     "directory", name, folder);
+                return false;
+            }
+            path = name;
+        }
+        BITMAP *image = load_texture(path);
+        if (image == nullptr) {
+            return false;
+        }
+        if (i == level.palette_texture) {
+            std::memcpy(chosen, texture_palette, sizeof chosen);
+        }
+        copy_texture(&texture_slots[i], image);
+        destroy_bitmap(image);
+        if (texture_slots[i] == nullptr) {
+            fail("cannot create the texture bitmaps: out of memory");
+            return false;
+        }
+    }
+    std::memcpy(texture_palette, chosen, sizeof chosen);
+    return true;
+}
+
 static void present()
 {
     if (page_flipping) {
@@ -200,57 +336,47 @@ static void frame_loop()
     }
 }
 
-int main()
+int main(int argc, char **argv)
 {
+    const int status = read_arguments(argc, argv);
+    if (status >= 0) {
+        return status;
+    }
+    if (level_file != nullptr) {
+        char error[1024];
+        if (!load_level(level_file, texture_slots, &level, error, sizeof error)) {
+            fail("%s", error);
+            return 1;
+        }
+    }
+
     if (allegro_init() != 0) {
         fail("cannot initialise the graphics library: %s",
              library_reason("no display found (is DISPLAY set?)"));
-        return 1;
+        return give_up();
     }
     set_close_button_callback(on_close);
     request_refresh_rate(100);
     if (install_keyboard() != 0) {
         fail("cannot install the keyboard: %s", library_reason("no keyboard found"));
-        return 1;
+        return give_up();
     }
     set_color_depth(8);
     if (set_gfx_mode(GFX_AUTODETECT, DISPLAY_W, DISPLAY_H, 0, 0) != 0 &&
         set_gfx_mode(GFX_AUTODETECT_WINDOWED, DISPLAY_W, DISPLAY_H, 0, 0) != 0) {
         fail("cannot open an %d x %d 8-bit display: %s", DISPLAY_W, DISPLAY_H,
              library_reason("no display mode available"));
-        return 1;
+        return give_up();
     }
     if (!build_tables(SCREEN_W, SCREEN_H)) {
         fail("cannot allocate the renderer's tables: out of memory");
-        return 1;
+        return give_up();
     }
 
-    // Each load overwrites the palette, so the one left in force is that of
-    // "brickd.pcx"; the three files share it.
-    loaded_weirdo = load_texture("weirdo.pcx");
-    if (loaded_weirdo == nullptr) {
-        return give_up();
-    }
-    loaded_brick = load_texture("brick.pcx");
-    if (loaded_brick == nullptr) {
-        return give_up();
-    }
-    loaded_brickd = load_texture("brickd.pcx");
-    if (loaded_brickd == nullptr) {
+    if (level_file != nullptr ? !load_level_textures() : !load_builtin_textures()) {
         return give_up();
     }
     set_palette(texture_palette);
-
-    copy_texture(&brick_texture, loaded_brick);
-    copy_texture(&brickd_texture, loaded_brickd);
-    copy_texture(&weirdo_texture, loaded_weirdo);
-    if (brick_texture == nullptr || brickd_texture == nullptr || weirdo_texture == nullptr) {
-        fail("cannot create the texture bitmaps: out of memory");
-        return give_up();
-    }
-    destroy_and_clear(&loaded_brick);
-    destroy_and_clear(&loaded_brickd);
-    destroy_and_clear(&loaded_weirdo);
 
     pages[0] = create_video_bitmap(SCREEN_W, SCREEN_H);
     if (pages[0] == nullptr) {
@@ -270,8 +396,11 @@ int main()
         return give_up();
     }
 
-    Sector *start = build_level(&brick_texture, &brickd_texture, &weirdo_texture);
-    reset_run_state(start, time(nullptr));
+    if (level_file != nullptr) {
+        start_level(&level, time(nullptr));
+    } else {
+        reset_run_state(build_level(&brick_texture, &brickd_texture, &weirdo_texture), time(nullptr));
+    }
     page_index = 0;
 
     frame_loop();
