@@ -8,7 +8,7 @@
 
 unsigned char test_pixel(int x, int y)
 {
-    return y % 8 == 0 ? 0 : static_cast<unsigned char>((x / 3) * 37 + y * 11);
+    return static_cast<unsigned char>(y % 8 == 0 ? 0 : (x / 3) * 37 + y * 11);
 }
 
 std::vector<unsigned char> test_palette()
