@@ -361,6 +361,9 @@ TEST(PcxReader, FuzzedTexturesAreRefusedWithAReasonOrDecodedWhole)
     for (int i = 0; i < mutants; i++) {
         const std::string &good = seeds[i % 2];
         const std::string m = mutate(good, &rng);
+        // A new file each time: truncating one would have it written out
+        // to the disk first, slowly.
+        std::remove(path.c_str());
         write_whole_file(path, m);
         PcxFile file;
         char reason[256] = "";
