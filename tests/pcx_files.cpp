@@ -26,24 +26,24 @@ static void put16(std::string *s, size_t at, int value)
     (*s)[at + 1] = static_cast<char>((value >> 8) & 0xFF);
 }
 
-static int line_bytes(const PcxSpec &spec)
+static int line_bytes(const PcxPlan &plan)
 {
-    return spec.bytes_per_line >= 0 ? spec.bytes_per_line : spec.width + spec.width % 2;
+    return plan.bytes_per_line >= 0 ? plan.bytes_per_line : plan.width + plan.width % 2;
 }
 
-std::string pcx_header(const PcxSpec &spec)
+std::string pcx_header(const PcxPlan &plan)
 {
     std::string h(128, '\0');
     h[0] = 10;
     h[1] = 5;
-    h[2] = static_cast<char>(spec.encoding);
-    h[3] = static_cast<char>(spec.bits);
+    h[2] = static_cast<char>(plan.encoding);
+    h[3] = static_cast<char>(plan.bits);
     put16(&h, 4, 0);
     put16(&h, 6, 0);
-    put16(&h, 8, spec.width - 1);
-    put16(&h, 10, spec.height - 1);
-    h[65] = static_cast<char>(spec.planes);
-    put16(&h, 66, line_bytes(spec));
+    put16(&h, 8, plan.width - 1);
+    put16(&h, 10, plan.height - 1);
+    h[65] = static_cast<char>(plan.planes);
+    put16(&h, 66, line_bytes(plan));
     put16(&h, 68, 1);
     return h;
 }
@@ -64,25 +64,25 @@ static void encode(const std::vector<unsigned char> &bytes, std::string *out)
     }
 }
 
-std::string pcx_data(const PcxSpec &spec)
+std::string pcx_data(const PcxPlan &plan)
 {
-    const int bpl = line_bytes(spec);
+    const int bpl = line_bytes(plan);
     std::string out;
     std::vector<unsigned char> rows;
-    for (int y = 0; y < spec.height; y++) {
+    for (int y = 0; y < plan.height; y++) {
         for (int x = 0; x < bpl; x++) {
-            if (x >= spec.width) {
+            if (x >= plan.width) {
                 rows.push_back(0);
-            } else if (spec.pixels.empty()) {
+            } else if (plan.pixels.empty()) {
                 rows.push_back(test_pixel(x, y));
             } else {
-                rows.push_back(spec.pixels[static_cast<size_t>(y) * spec.width + x]);
+                rows.push_back(plan.pixels[static_cast<size_t>(y) * plan.width + x]);
             }
         }
-        if (spec.encoding == 0) {
+        if (plan.encoding == 0) {
             out.append(rows.begin(), rows.end());
             rows.clear();
-        } else if (!spec.runs_across_rows) {
+        } else if (!plan.runs_across_rows) {
             encode(rows, &out);
             rows.clear();
         }
@@ -91,15 +91,15 @@ std::string pcx_data(const PcxSpec &spec)
     return out;
 }
 
-std::string pcx_palette(const PcxSpec &spec)
+std::string pcx_palette(const PcxPlan &plan)
 {
-    const std::vector<unsigned char> pal = spec.palette.empty() ? test_palette() : spec.palette;
+    const std::vector<unsigned char> pal = plan.palette.empty() ? test_palette() : plan.palette;
     return std::string(1, '\x0c') + std::string(pal.begin(), pal.end());
 }
 
-std::string pcx_file(const PcxSpec &spec)
+std::string pcx_file(const PcxPlan &plan)
 {
-    return pcx_header(spec) + pcx_data(spec) + pcx_palette(spec);
+    return pcx_header(plan) + pcx_data(plan) + pcx_palette(plan);
 }
 
 std::string read_whole_file(const std::string &path)

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-struct PcxSpec {
+struct PcxPlan {
     int width = 64;
     int height = 64;
     int bytes_per_line = -1;  // -1: the width rounded up to even
@@ -26,10 +26,10 @@ std::vector<unsigned char> test_palette();
 
 // The parts of a file, and the whole of it.  The data is the rows padded
 // with 0 to bytes_per_line, run-length encoded (or raw, for encoding 0).
-std::string pcx_header(const PcxSpec &spec);
-std::string pcx_data(const PcxSpec &spec);
-std::string pcx_palette(const PcxSpec &spec);  // the marker byte and 768 bytes
-std::string pcx_file(const PcxSpec &spec);
+std::string pcx_header(const PcxPlan &plan);
+std::string pcx_data(const PcxPlan &plan);
+std::string pcx_palette(const PcxPlan &plan);  // the marker byte and 768 bytes
+std::string pcx_file(const PcxPlan &plan);
 
 std::string read_whole_file(const std::string &path);
 void write_whole_file(const std::string &path, const std::string &bytes);

@@ -54,15 +54,15 @@ struct Case {
     std::string reason;
 };
 
-std::string with_header(PcxSpec header_spec, const std::string &rest)
+std::string with_header(PcxPlan header_plan, const std::string &rest)
 {
-    return pcx_header(header_spec) + rest;
+    return pcx_header(header_plan) + rest;
 }
 
 // 997 bytes whose header claims a size: 100 bytes of data and the palette.
 std::string claiming(int w, int h)
 {
-    PcxSpec s;
+    PcxPlan s;
     s.width = w;
     s.height = h;
     s.bytes_per_line = 64;
@@ -71,16 +71,16 @@ std::string claiming(int w, int h)
 
 std::string with_bytes_per_line(int bpl)
 {
-    PcxSpec s;
-    PcxSpec claimed;
+    PcxPlan s;
+    PcxPlan claimed;
     claimed.bytes_per_line = bpl;
     return with_header(claimed, pcx_data(s) + pcx_palette(s));
 }
 
 std::string with_planes(int planes, int bits)
 {
-    PcxSpec s;
-    PcxSpec claimed;
+    PcxPlan s;
+    PcxPlan claimed;
     claimed.planes = planes;
     claimed.bits = bits;
     return with_header(claimed, pcx_data(s) + pcx_palette(s));
@@ -88,22 +88,22 @@ std::string with_planes(int planes, int bits)
 
 std::vector<Case> cases()
 {
-    PcxSpec good;
+    PcxPlan good;
     const std::string data = pcx_data(good);
     const std::string palette = pcx_palette(good);
-    PcxSpec big;
+    PcxPlan big;
     big.width = 128;
     big.height = 128;
-    PcxSpec odd;
+    PcxPlan odd;
     odd.width = 65;
-    PcxSpec across = odd;
+    PcxPlan across = odd;
     across.runs_across_rows = true;
-    PcxSpec small;
+    PcxPlan small;
     small.width = 32;
     small.height = 32;
-    PcxSpec raw;
+    PcxPlan raw;
     raw.encoding = 0;
-    PcxSpec deep;
+    PcxPlan deep;
     deep.planes = 3;
     std::string overrun = data;
     overrun.replace(overrun.size() - 1, 1, "\xC5\x07");  // the last pixel, five times
@@ -337,7 +337,7 @@ std::string mutate(const std::string &good, std::mt19937 *rng)
 // files are a real texture, and one with padding and runs across rows.
 TEST(PcxReader, FuzzedTexturesAreRefusedWithAReasonOrDecodedWhole)
 {
-    PcxSpec padded;
+    PcxPlan padded;
     padded.width = 65;
     padded.runs_across_rows = true;
     const std::string seeds[2] = {read_whole_file(std::string(TEXTURE_DIR) + "/brick.pcx"),

@@ -230,7 +230,7 @@ void write_24_bit_pcx(const std::string &path)
 // 997 bytes that claim 65536 x 65536 pixels.
 void write_huge_claim(const std::string &path)
 {
-    PcxSpec s;
+    PcxPlan s;
     s.width = 65536;
     s.height = 65536;
     write_whole_file(path, pcx_header(s) + std::string(100, '\0') + pcx_palette(s));
@@ -238,7 +238,7 @@ void write_huge_claim(const std::string &path)
 
 void write_bit_planes(const std::string &path)
 {
-    PcxSpec s;
+    PcxPlan s;
     s.bits = 1;
     s.planes = 8;
     write_whole_file(path, pcx_file(s));
@@ -246,7 +246,7 @@ void write_bit_planes(const std::string &path)
 
 void write_uncompressed(const std::string &path)
 {
-    PcxSpec s;
+    PcxPlan s;
     s.encoding = 0;
     write_whole_file(path, pcx_file(s));
 }
@@ -348,7 +348,7 @@ TEST(Program, WarnsOfALargerTextureAndAnotherPaletteAndDrawsTheCorner)
     PcxImage brick;
     char reason[256];
     ASSERT_TRUE(read_pcx((folder + "/brick.pcx").c_str(), &brick, reason, sizeof reason)) << reason;
-    PcxSpec big;
+    PcxPlan big;
     big.width = 128;
     big.height = 96;
     for (int y = 0; y < big.height; y++) {
