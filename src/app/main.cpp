@@ -8,13 +8,12 @@
 
 #include <allegro.h>
 
-#include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include <sys/stat.h>
-
+#include "pcx.h"
 #include "render.h"
 
 static const int DISPLAY_W = 800;
@@ -26,11 +25,6 @@ static BITMAP *pages[2];
 static int page_index;
 static BITMAP *back_buffer;
 
-// Images as loaded from the files, before they are copied into the slots.
-static BITMAP *loaded_weirdo;
-static BITMAP *loaded_brick;
-static BITMAP *loaded_brickd;
-
 static void fail(const char *format, ...)
 {
     va_list args;
@@ -41,18 +35,21 @@ static void fail(const char *format, ...)
     va_end(args);
 }
 
+// Something the user should know; start-up goes on.
+static void warn(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::fputs("portalwalk: warning: ", stderr);
+    std::vfprintf(stderr, format, args);
+    std::fputc('\n', stderr);
+    va_end(args);
+}
+
 // The library's own account of a failure, or `otherwise` when it gives none.
 static const char *library_reason(const char *otherwise)
 {
     return allegro_error[0] != '\0' ? allegro_error : otherwise;
-}
-
-static void copy_texture(BITMAP **slot, BITMAP *image)
-{
-    *slot = create_bitmap(image->w, image->h);
-    if (*slot != nullptr) {
-        blit(image, *slot, 0, 0, 0, 0, image->w, image->h);
-    }
 }
 
 static void destroy_and_clear(BITMAP **bmp)
@@ -77,9 +74,6 @@ static void release_all()
     free_texture(&brick_texture);
     free_texture(&brickd_texture);
     free_texture(&weirdo_texture);
-    destroy_and_clear(&loaded_brick);
-    destroy_and_clear(&loaded_brickd);
-    destroy_and_clear(&loaded_weirdo);
     free_tables();
 }
 
@@ -89,91 +83,57 @@ static int give_up()
     return 1;
 }
 
-// Why a file could not be opened, in the words of the other messages.
-static const char *open_failure(int error)
+// Reads one texture file and makes the bitmap of its top-left 64 x 64,
+// the part that is drawn; the file's palette goes to `palette`.
+static bool load_texture(const char *name, BITMAP **slot, unsigned char *palette)
 {
-    switch (error) {
-    case ENOENT:
-        return "no such file";
-    case EACCES:
-        return "permission denied";
-    default:
-        return std::strerror(error);
-    }
-}
-
-// Reads the file's PCX header and tail before the library is given it, so
-// that a file that is missing, unreadable, damaged, not an 8-bit PCX or
-// too small is named with the reason instead of being half loaded.
-static bool check_texture_file(const char *name)
-{
-    struct stat st;
-    if (stat(name, &st) != 0) {
-        fail("cannot load texture \"%s\": %s", name, open_failure(errno));
+    PcxImage image;
+    char reason[PATH_MAX + 100];
+    if (!read_pcx(name, &image, reason, sizeof reason)) {
+        fail("cannot load texture \"%s\": %s", name, reason);
         return false;
     }
-    if (S_ISDIR(st.st_mode)) {
-        fail("cannot load texture \"%s\": it is a folder, not a file", name);
-        return false;
+    if (image.width > TEXTURE_SIZE || image.height > TEXTURE_SIZE) {
+        warn("texture \"%s\" is %d x %d pixels, only its top-left %d x %d are drawn", name,
+             image.width, image.height, TEXTURE_SIZE, TEXTURE_SIZE);
     }
-    FILE *f = std::fopen(name, "rb");
-    if (f == nullptr) {
-        fail("cannot load texture \"%s\": %s", name, open_failure(errno));
-        return false;
+    *slot = create_bitmap_ex(8, TEXTURE_SIZE, TEXTURE_SIZE);
+    if (*slot != nullptr) {
+        for (int y = 0; y < TEXTURE_SIZE; y++) {
+            std::memcpy((*slot)->line[y], image.pixels + y * image.width, TEXTURE_SIZE);
+        }
     }
-    unsigned char header[128];
-    const size_t got = std::fread(header, 1, sizeof header, f);
-    // An 8-bit PCX ends with a marker byte 12 and a 768-byte palette.
-    long size = -1;
-    int marker = EOF;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        size = std::ftell(f);
-    }
-    if (size >= 128 + 769 && std::fseek(f, size - 769, SEEK_SET) == 0) {
-        marker = std::fgetc(f);
-    }
-    std::fclose(f);
-
-    if (got < sizeof header || header[0] != 0x0A || header[2] != 1) {
-        fail("cannot load texture \"%s\": not a PCX image", name);
-        return false;
-    }
-    const int bits = header[3] * header[65];
-    if (bits != 8) {
-        fail("cannot load texture \"%s\": a %d-bit image, an 8-bit one is needed", name, bits);
-        return false;
-    }
-    const int w = (header[8] | header[9] << 8) - (header[4] | header[5] << 8) + 1;
-    const int h = (header[10] | header[11] << 8) - (header[6] | header[7] << 8) + 1;
-    if (w < TEXTURE_SIZE || h < TEXTURE_SIZE) {
-        fail("cannot load texture \"%s\": %d x %d pixels, at least %d x %d are needed", name, w,
-             h, TEXTURE_SIZE, TEXTURE_SIZE);
-        return false;
-    }
-    if (marker != 12) {
-        fail("cannot load texture \"%s\": the file is truncated or damaged (no palette)", name);
+    std::memcpy(palette, image.palette, PCX_PALETTE_BYTES);
+    free_pcx(&image);
+    if (*slot == nullptr) {
+        fail("cannot create the texture bitmaps: out of memory");
         return false;
     }
     return true;
 }
 
-static BITMAP *load_texture(const char *name)
+// The library's palette holds 6-bit entries; a file's, 8-bit ones.
+static void set_texture_palette(const unsigned char *file_palette)
 {
-    if (!check_texture_file(name)) {
-        return nullptr;
+    for (int i = 0; i < 256; i++) {
+        texture_palette[i].r = static_cast<unsigned char>(file_palette[3 * i] / 4);
+        texture_palette[i].g = static_cast<unsigned char>(file_palette[3 * i + 1] / 4);
+        texture_palette[i].b = static_cast<unsigned char>(file_palette[3 * i + 2] / 4);
     }
-    BITMAP *image = load_pcx(name, texture_palette);
-    if (image == nullptr) {
-        fail("cannot load texture \"%s\": the file is truncated or damaged", name);
-        return nullptr;
+}
+
+// Only the palette of "brickd.pcx" is in force: say so when another file
+// would show in other colours.
+static void warn_other_palette(const char *name, const unsigned char *file_palette)
+{
+    for (int i = 0; i < 256; i++) {
+        if (file_palette[3 * i] / 4 != texture_palette[i].r ||
+            file_palette[3 * i + 1] / 4 != texture_palette[i].g ||
+            file_palette[3 * i + 2] / 4 != texture_palette[i].b) {
+            warn("texture \"%s\" has a palette of its own, that of \"brickd.pcx\" is used", name);
+            return;
+        }
     }
-    if (bitmap_color_depth(image) != 8 || image->w < TEXTURE_SIZE || image->h < TEXTURE_SIZE) {
-        fail("cannot load texture \"%s\": not an 8-bit image of at least %d x %d pixels", name,
-             TEXTURE_SIZE, TEXTURE_SIZE);
-        destroy_bitmap(image);
-        return nullptr;
-    }
-    return image;
 }
 
 static void present()
@@ -225,32 +185,18 @@ int main()
         return 1;
     }
 
-    // Each load overwrites the palette, so the one left in force is that of
-    // "brickd.pcx"; the three files share it.
-    loaded_weirdo = load_texture("weirdo.pcx");
-    if (loaded_weirdo == nullptr) {
+    // The palette in force is that of "brickd.pcx", loaded last; the three
+    // files are meant to share it.
+    unsigned char palettes[3][PCX_PALETTE_BYTES];
+    if (!load_texture("weirdo.pcx", &weirdo_texture, palettes[0]) ||
+        !load_texture("brick.pcx", &brick_texture, palettes[1]) ||
+        !load_texture("brickd.pcx", &brickd_texture, palettes[2])) {
         return give_up();
     }
-    loaded_brick = load_texture("brick.pcx");
-    if (loaded_brick == nullptr) {
-        return give_up();
-    }
-    loaded_brickd = load_texture("brickd.pcx");
-    if (loaded_brickd == nullptr) {
-        return give_up();
-    }
+    set_texture_palette(palettes[2]);
+    warn_other_palette("weirdo.pcx", palettes[0]);
+    warn_other_palette("brick.pcx", palettes[1]);
     set_palette(texture_palette);
-
-    copy_texture(&brick_texture, loaded_brick);
-    copy_texture(&brickd_texture, loaded_brickd);
-    copy_texture(&weirdo_texture, loaded_weirdo);
-    if (brick_texture == nullptr || brickd_texture == nullptr || weirdo_texture == nullptr) {
-        fail("cannot create the texture bitmaps: out of memory");
-        return give_up();
-    }
-    destroy_and_clear(&loaded_brick);
-    destroy_and_clear(&loaded_brickd);
-    destroy_and_clear(&loaded_weirdo);
 
     pages[0] = create_video_bitmap(SCREEN_W, SCREEN_H);
     if (pages[0] == nullptr) {
