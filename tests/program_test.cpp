@@ -6,6 +6,7 @@
 #include <allegro.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,6 +19,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "pcx.h"
+#include "pcx_files.h"
 #include "xsession.h"
 
 namespace {
@@ -224,6 +227,52 @@ void write_24_bit_pcx(const std::string &path)
     save_image(path, 24, 64);
 }
 
+// 997 bytes that claim 65536 x 65536 pixels.
+void write_huge_claim(const std::string &path)
+{
+    PcxPlan s;
+    s.width = 65536;
+    s.height = 65536;
+    write_whole_file(path, pcx_header(s) + std::string(100, '\0') + pcx_palette(s));
+}
+
+void write_bit_planes(const std::string &path)
+{
+    PcxPlan s;
+    s.bits = 1;
+    s.planes = 8;
+    write_whole_file(path, pcx_file(s));
+}
+
+void write_uncompressed(const std::string &path)
+{
+    PcxPlan s;
+    s.encoding = 0;
+    write_whole_file(path, pcx_file(s));
+}
+
+// The image data cut in half, the palette kept.
+void cut_data_short(const std::string &path)
+{
+    const std::string whole = read_whole_file(path);
+    const size_t data = whole.size() - 128 - 769;
+    write_whole_file(path, whole.substr(0, 128 + data / 2) + whole.substr(whole.size() - 769));
+}
+
+void make_fifo(const std::string &path)
+{
+    std::remove(path.c_str());
+    mkfifo(path.c_str(), 0644);
+}
+
+void link_dev_zero(const std::string &path)
+{
+    std::remove(path.c_str());
+    if (symlink("/dev/zero", path.c_str()) != 0) {
+        std::perror("symlink");
+    }
+}
+
 void PrintTo(const BadTexture &c, std::ostream *os)
 {
     *os << c.what << " " << c.file;
@@ -250,6 +299,11 @@ TEST_P(BadTextures, EndWithStatusOneAndAMessageNamingTheFile)
     EXPECT_NE(err.find(c.reason), std::string::npos) << err;
     // One line.
     EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+    // A missing file's folder, made absolute.
+    char real[PATH_MAX];
+    if (c.spoil == remove_file && realpath(folder.c_str(), real) != nullptr) {
+        EXPECT_NE(err.find(std::string("no such file in ") + real + "\n"), std::string::npos) << err;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -263,7 +317,16 @@ INSTANTIATE_TEST_SUITE_P(
                       BadTexture{"folder", "weirdo.pcx", make_folder, "folder"},
                       BadTexture{"unreadable", "brick.pcx", make_unreadable, "permission denied"},
                       BadTexture{"small", "brick.pcx", write_small_pcx, "32 x 32"},
-                      BadTexture{"deep", "brickd.pcx", write_24_bit_pcx, "24-bit"}),
+                      BadTexture{"deep", "brickd.pcx", write_24_bit_pcx, "24-bit"},
+                      BadTexture{"huge", "brick.pcx", write_huge_claim,
+                                 "65536 x 65536 pixels, at most 4096 x 4096 are allowed"},
+                      BadTexture{"planes", "weirdo.pcx", write_bit_planes,
+                                 "8 planes of 1 bit, one plane of 8 bits is needed"},
+                      BadTexture{"raw", "brickd.pcx", write_uncompressed,
+                                 "an uncompressed PCX, a run-length one is needed"},
+                      BadTexture{"cut", "brick.pcx", cut_data_short, "the image data ends early"},
+                      BadTexture{"fifo", "brick.pcx", make_fifo, "a FIFO, not a regular file"},
+                      BadTexture{"zero", "brick.pcx", link_dev_zero, "a device, not a regular file"}),
     [](const ::testing::TestParamInfo<BadTexture> &param) {
         std::string name = std::string(param.param.what) + "_" + param.param.file;
         for (char &ch : name) {
@@ -273,6 +336,51 @@ INSTANTIATE_TEST_SUITE_P(
         }
         return name;
     });
+
+// A larger "brick.pcx" with a palette of its own starts with a warning for
+// each: its top-left 64 x 64, the texture as made, is drawn in the colours
+// of "brickd.pcx".
+TEST(Program, WarnsOfALargerTextureAndAnotherPaletteAndDrawsTheCorner)
+{
+    XSession x;
+    ASSERT_TRUE(x.ok()) << "no Xvfb";
+    const std::string folder = make_run_folder("run");
+    PcxImage brick;
+    char reason[256];
+    ASSERT_TRUE(read_pcx((folder + "/brick.pcx").c_str(), &brick, reason, sizeof reason)) << reason;
+    PcxPlan big;
+    big.width = 128;
+    big.height = 96;
+    for (int y = 0; y < big.height; y++) {
+        for (int xpos = 0; xpos < big.width; xpos++) {
+            // Outside the corner, the floor's colour: it must not show.
+            big.pixels.push_back(y < 64 && xpos < 64 ? brick.pixels[y * 64 + xpos] : 2);
+        }
+    }
+    for (int i = 0; i < PCX_PALETTE_BYTES; i++) {
+        big.palette.push_back(static_cast<unsigned char>(255 - brick.palette[i]));
+    }
+    free_pcx(&brick);
+    write_whole_file(folder + "/brick.pcx", pcx_file(big));
+
+    ASSERT_TRUE(x.start(folder));
+    ASSERT_NE(x.window(), 0u) << x.error_output();
+    Picture pic;
+    ASSERT_TRUE(x.screenshot(&pic));
+    const Palette p;
+    for (int xpos : {0, 400, 799}) {
+        for (int y = 225; y <= 374; y++) {
+            ASSERT_TRUE(p.is_texture(pic.at(xpos, y), Palette::BRICK)) << "row " << y << ", column " << xpos;
+        }
+    }
+    ASSERT_TRUE(x.key("Escape"));
+    EXPECT_EQ(x.wait(5.0), 0);
+    EXPECT_EQ(x.error_output(),
+              "portalwalk: warning: texture \"brick.pcx\" is 128 x 96 pixels, only its top-left 64 x 64 are "
+              "drawn\n"
+              "portalwalk: warning: texture \"brick.pcx\" has a palette of its own, that of \"brickd.pcx\" "
+              "is used\n");
+}
 
 // Without any display the program cannot draw: it says so and ends.
 TEST(Program, EndsWithAMessageWhenThereIsNoDisplay)

@@ -12,6 +12,7 @@
 #include <allegro.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <sys/stat.h>
 
 #include "level.h"
+#include "pcx.h"
 #include "render.h"
 
 static const int DISPLAY_W = 800;
@@ -29,11 +31,6 @@ static PALETTE texture_palette;
 static BITMAP *pages[2];
 static int page_index;
 static BITMAP *back_buffer;
-
-// Images as loaded from the files, before they are copied into the slots.
-static BITMAP *loaded_weirdo;
-static BITMAP *loaded_brick;
-static BITMAP *loaded_brickd;
 
 // The level file named on the command line, if any, and what it holds.
 static const char *level_file;
@@ -71,18 +68,21 @@ static void fail(const char *format, ...)
     va_end(args);
 }
 
+// Something the user should know; start-up goes on.
+static void warn(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::fputs("portalwalk: warning: ", stderr);
+    std::vfprintf(stderr, format, args);
+    std::fputc('\n', stderr);
+    va_end(args);
+}
+
 // The library's own account of a failure, or `otherwise` when it gives none.
 static const char *library_reason(const char *otherwise)
 {
     return allegro_error[0] != '\0' ? allegro_error : otherwise;
-}
-
-static void copy_texture(BITMAP **slot, BITMAP *image)
-{
-    *slot = create_bitmap(image->w, image->h);
-    if (*slot != nullptr) {
-        blit(image, *slot, 0, 0, 0, 0, image->w, image->h);
-    }
 }
 
 static void destroy_and_clear(BITMAP **bmp)
@@ -134,9 +134,6 @@ static void release_all()
         free_texture(&slot);
     }
     free_level(&level);
-    destroy_and_clear(&loaded_brick);
-    destroy_and_clear(&loaded_brickd);
-    destroy_and_clear(&loaded_weirdo);
     free_tables();
 }
 
@@ -146,122 +143,57 @@ static int give_up()
     return 1;
 }
 
-// Why a file could not be opened, in the words of the other messages.
-static const char *open_failure(int error)
+// Reads one texture file and makes the bitmap of its top-left 64 x 64,
+// the part that is drawn; the file's palette goes to `palette`.
+static bool load_texture(const char *name, BITMAP **slot, unsigned char *palette)
 {
-    switch (error) {
-    case ENOENT:
-        return "no such file";
-    case EACCES:
-        return "permission denied";
-    default:
-        return std::strerror(error);
-    }
-}
-
-// Reads the file's PCX header and tail before the library is given it, so
-// that a file that is missing, unreadable, damaged, not an 8-bit PCX or
-// too small is named with the reason instead of being half loaded.
-static bool check_texture_file(const char *name)
-{
-    struct stat st;
-    if (stat(name, &st) != 0) {
-        fail("cannot load texture \"%s\": %s", name, open_failure(errno));
+    PcxImage image;
+    char reason[PATH_MAX + 100];
+    if (!read_pcx(name, &image, reason, sizeof reason)) {
+        fail("cannot load texture \"%s\": %s", name, reason);
         return false;
     }
-    if (S_ISDIR(st.st_mode)) {
-        fail("cannot load texture \"%s\": it is a folder, not a file", name);
-        return false;
+    if (image.width > TEXTURE_SIZE || image.height > TEXTURE_SIZE) {
+        warn("texture \"%s\" is %d x %d pixels, only its top-left %d x %d are drawn", name,
+             image.width, image.height, TEXTURE_SIZE, TEXTURE_SIZE);
     }
-    FILE *f = std::fopen(name, "rb");
-    if (f == nullptr) {
-        fail("cannot load texture \"%s\": %s", name, open_failure(errno));
-        return false;
+    *slot = create_bitmap_ex(8, TEXTURE_SIZE, TEXTURE_SIZE);
+    if (*slot != nullptr) {
+        for (int y = 0; y < TEXTURE_SIZE; y++) {
+            std::memcpy((*slot)->line[y], image.pixels + y * image.width, TEXTURE_SIZE);
+        }
     }
-    unsigned char header[128];
-    const size_t got = std::fread(header, 1, sizeof header, f);
-    // An 8-bit PCX ends with a marker byte 12 and a 768-byte palette.
-    long size = -1;
-    int marker = EOF;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        size = std::ftell(f);
-    }
-    if (size >= 128 + 769 && std::fseek(f, size - 769, SEEK_SET) == 0) {
-        marker = std::fgetc(f);
-    }
-    std::fclose(f);
-
-    if (got < sizeof header || header[0] != 0x0A || header[2] != 1) {
-        fail("cannot load texture \"%s\": not a PCX image", name);
-        return false;
-    }
-    const int bits = header[3] * header[65];
-    if (bits != 8) {
-        fail("cannot load texture \"%s\": a %d-bit image, an 8-bit one is needed", name, bits);
-        return false;
-    }
-    const int w = (header[8] | header[9] << 8) - (header[4] | header[5] << 8) + 1;
-    const int h = (header[10] | header[11] << 8) - (header[6] | header[7] << 8) + 1;
-    if (w < TEXTURE_SIZE || h < TEXTURE_SIZE) {
-        fail("cannot load texture \"%s\": %d x %d pixels, at least %d x %d are needed", name, w,
-             h, TEXTURE_SIZE, TEXTURE_SIZE);
-        return false;
-    }
-    if (marker != 12) {
-        fail("cannot load texture \"%s\": the file is truncated or damaged (no palette)", name);
-        return false;
-    }
-    return true;
-}
-
-static BITMAP *load_texture(const char *name)
-{
-    if (!check_texture_file(name)) {
-        return nullptr;
-    }
-    BITMAP *image = load_pcx(name, texture_palette);
-    if (image == nullptr) {
-        fail("cannot load texture \"%s\": the file is truncated or damaged", name);
-        return nullptr;
-    }
-    if (bitmap_color_depth(image) != 8 || image->w < TEXTURE_SIZE || image->h < TEXTURE_SIZE) {
-        fail("cannot load texture \"%s\": not an 8-bit image of at least %d x %d pixels", name,
-             TEXTURE_SIZE, TEXTURE_SIZE);
-        destroy_bitmap(image);
-        return nullptr;
-    }
-    return image;
-}
-
-// Loads the built-in level's three textures into their slots.  Each load
-// overwrites the palette, so the one left in force is that of
-// "brickd.pcx"; the three files share it.
-static bool load_builtin_textures()
-{
-    loaded_weirdo = load_texture("weirdo.pcx");
-    if (loaded_weirdo == nullptr) {
-        return false;
-    }
-    loaded_brick = load_texture("brick.pcx");
-    if (loaded_brick == nullptr) {
-        return false;
-    }
-    loaded_brickd = load_texture("brickd.pcx");
-    if (loaded_brickd == nullptr) {
-        return false;
-    }
-
-    copy_texture(&brick_texture, loaded_brick);
-    copy_texture(&brickd_texture, loaded_brickd);
-    copy_texture(&weirdo_texture, loaded_weirdo);
-    if (brick_texture == nullptr || brickd_texture == nullptr || weirdo_texture == nullptr) {
+    std::memcpy(palette, image.palette, PCX_PALETTE_BYTES);
+    free_pcx(&image);
+    if (*slot == nullptr) {
         fail("cannot create the texture bitmaps: out of memory");
         return false;
     }
-    destroy_and_clear(&loaded_brick);
-    destroy_and_clear(&loaded_brickd);
-    destroy_and_clear(&loaded_weirdo);
     return true;
+}
+
+// The library's palette holds 6-bit entries; a file's, 8-bit ones.
+static void set_texture_palette(const unsigned char *file_palette)
+{
+    for (int i = 0; i < 256; i++) {
+        texture_palette[i].r = static_cast<unsigned char>(file_palette[3 * i] / 4);
+        texture_palette[i].g = static_cast<unsigned char>(file_palette[3 * i + 1] / 4);
+        texture_palette[i].b = static_cast<unsigned char>(file_palette[3 * i + 2] / 4);
+    }
+}
+
+// Only one palette is in force, that of "brickd.pcx" for the built-in
+// level: say so when another file would show in other colours.
+static void warn_other_palette(const char *name, const unsigned char *file_palette, const char *in_force)
+{
+    for (int i = 0; i < 256; i++) {
+        if (file_palette[3 * i] / 4 != texture_palette[i].r ||
+            file_palette[3 * i + 1] / 4 != texture_palette[i].g ||
+            file_palette[3 * i + 2] / 4 != texture_palette[i].b) {
+            warn("texture \"%s\" has a palette of its own, that of \"%s\" is used", name, in_force);
+            return;
+        }
+    }
 }
 
 // Loads the level's textures into its slots.  Each is looked for beside
@@ -270,7 +202,7 @@ static bool load_builtin_textures()
 // level names for it.
 static bool load_level_textures()
 {
-    char folder[4096];
+    char folder[PATH_MAX];
     const char *slash = std::strrchr(level_file, '/');
     if (slash == nullptr) {
         std::snprintf(folder, sizeof folder, ".");
@@ -279,36 +211,47 @@ static bool load_level_textures()
     } else {
         std::snprintf(folder, sizeof folder, "%.*s", static_cast<int>(slash - level_file), level_file);
     }
-    PALETTE chosen;
+    static unsigned char palettes[LEVEL_MAX_TEXTURES][PCX_PALETTE_BYTES];
+    static char paths[LEVEL_MAX_TEXTURES][PATH_MAX + LEVEL_MAX_NAME + 2];
     for (int i = 0; i < level.texture_count; i++) {
         const char *name = level.texture_files[i];
-        char beside[4096 + LEVEL_MAX_NAME + 2];
-        std::snprintf(beside, sizeof beside, "%s/%s", folder, name);
+        std::snprintf(paths[i], sizeof paths[i], "%s/%s", folder, name);
         struct stat st;
-        const char *path = beside;
-        if (stat(beside, &st) != 0 && errno == ENOENT) {
+        if (stat(paths[i], &st) != 0 && errno == ENOENT) {
             if (stat(name, &st) != 0 && errno == ENOENT) {
                 fail("cannot load texture \"%s\": no such file beside the level (in %s) or in the working "
                      "directory", name, folder);
                 return false;
             }
-            path = name;
+            std::snprintf(paths[i], sizeof paths[i], "%s", name);
         }
-        BITMAP *image = load_texture(path);
-        if (image == nullptr) {
-            return false;
-        }
-        if (i == level.palette_texture) {
-            std::memcpy(chosen, texture_palette, sizeof chosen);
-        }
-        copy_texture(&texture_slots[i], image);
-        destroy_bitmap(image);
-        if (texture_slots[i] == nullptr) {
-            fail("cannot create the texture bitmaps: out of memory");
+        if (!load_texture(paths[i], &texture_slots[i], palettes[i])) {
             return false;
         }
     }
-    std::memcpy(texture_palette, chosen, sizeof chosen);
+    set_texture_palette(palettes[level.palette_texture]);
+    for (int i = 0; i < level.texture_count; i++) {
+        if (i != level.palette_texture) {
+            warn_other_palette(paths[i], palettes[i], paths[level.palette_texture]);
+        }
+    }
+    return true;
+}
+
+// Loads the built-in level's three textures into their slots.  The palette
+// in force is that of "brickd.pcx", loaded last; the three files are meant
+// to share it.
+static bool load_builtin_textures()
+{
+    unsigned char palettes[3][PCX_PALETTE_BYTES];
+    if (!load_texture("weirdo.pcx", &weirdo_texture, palettes[0]) ||
+        !load_texture("brick.pcx", &brick_texture, palettes[1]) ||
+        !load_texture("brickd.pcx", &brickd_texture, palettes[2])) {
+        return false;
+    }
+    set_texture_palette(palettes[2]);
+    warn_other_palette("weirdo.pcx", palettes[0], "brickd.pcx");
+    warn_other_palette("brick.pcx", palettes[1], "brickd.pcx");
     return true;
 }
 
@@ -343,7 +286,7 @@ int main(int argc, char **argv)
         return status;
     }
     if (level_file != nullptr) {
-        char error[1024];
+        char error[PATH_MAX + 300];
         if (!load_level(level_file, texture_slots, &level, error, sizeof error)) {
             fail("%s", error);
             return 1;
