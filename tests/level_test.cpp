@@ -69,6 +69,7 @@ TEST(Levels, ShippedLevelsLoad)
     const Shipped shipped[] = {
         {"six-rooms.toml", 6, 27, 10, 3},
         {"ring.toml", 8, 32, 16, 3},
+        {"two-rooms.toml", 2, 8, 2, 2},  // the README's example
         // 32 x 32 rooms of 8 walls; 2 x 32 x 31 corridors of 4.
         {"grid.toml", 1024 + 1984, 1024 * 8 + 1984 * 4, 1984 * 4, 3},
     };

@@ -482,11 +482,12 @@ TEST_P(LevelSoak, RandomKeysKeepTheViewerInsideAndTheFrameFilled)
     std::printf("%s seed %u: %d frames in %d sectors, widest seam %d (%d frames over 2), most sectors entered %d\n",
                 GetParam().file, GetParam().seed, LEVEL_SOAK_FRAMES, visited, widest_seam, seams_over_two,
                 most_sectors);
-    EXPECT_GE(visited, 3);
+    EXPECT_GE(visited, std::min(3, static_cast<int>(level.sector_count)));  // the walk goes places
 }
 
 INSTANTIATE_TEST_SUITE_P(Shipped, LevelSoak,
-                         ::testing::Values(SoakCase{"six-rooms.toml", 4}, SoakCase{"ring.toml", 12},
+                         ::testing::Values(SoakCase{"six-rooms.toml", 4}, SoakCase{"two-rooms.toml", 15},
+                                           SoakCase{"ring.toml", 12},
                                            SoakCase{"ring.toml", 13}, SoakCase{"grid.toml", 14}),
                          [](const ::testing::TestParamInfo<SoakCase> &p) {
                              std::string name = p.param.file;
