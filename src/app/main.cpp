@@ -208,7 +208,7 @@ int main()
         return 1;
     }
     set_close_button_callback(on_close);
-    request_refresh_rate(100);
+    request_refresh_rate(REQUESTED_REFRESH_RATE);
     if (install_keyboard() != 0) {
         fail("cannot install the keyboard: %s", library_reason("no keyboard found"));
         return 1;
