@@ -12,6 +12,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
 #include <sys/stat.h>
 
@@ -25,6 +26,7 @@ static PALETTE texture_palette;
 static BITMAP *pages[2];
 static int page_index;
 static BITMAP *back_buffer;
+static Pace pace;
 
 // Images as loaded from the files, before they are copied into the slots.
 static BITMAP *loaded_weirdo;
@@ -176,20 +178,47 @@ static BITMAP *load_texture(const char *name)
     return image;
 }
 
+static int64_t monotonic_now()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// The library's retrace wait does not wait on every platform (on X11 it
+// only flushes the connection), so the frame also sleeps until its
+// deadline; when a wait of the library has already held it past that,
+// there is nothing left to sleep.  A signal cuts the sleep short so that
+// the loop can end.
+static void wait_for_deadline()
+{
+    const int64_t deadline = frame_deadline(&pace);
+    timespec until;
+    until.tv_sec = static_cast<time_t>(deadline / 1000000000);
+    until.tv_nsec = static_cast<long>(deadline % 1000000000);
+    while (!close_requested && monotonic_now() < deadline) {
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+    }
+}
+
 static void present()
 {
     if (page_flipping) {
         blit(back_buffer, pages[page_index], 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+        wait_for_deadline();
         show_video_bitmap(pages[page_index]);
         page_index ^= 1;
     } else {
         vsync();
+        wait_for_deadline();
         blit(back_buffer, pages[page_index], 0, 0, 0, 0, SCREEN_W, SCREEN_H);
     }
+    frame_shown(&pace, monotonic_now());
 }
 
 static void frame_loop()
 {
+    start_pace(&pace, get_refresh_rate(), monotonic_now());
     while (!frame_loop_done(key)) {
         fill_background(back_buffer);
         apply_keys(key);
