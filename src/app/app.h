@@ -27,7 +27,8 @@ constexpr int RUN_SHIFT = 2;
 // display does not say what it got.
 constexpr int REQUESTED_REFRESH_RATE = 100;
 
-// Set by the window-close hook, read at the top of every frame.
+// Set by the window-close hook and by signals, read at the top of every
+// frame.
 extern std::atomic<bool> close_requested;
 extern bool page_flipping;
 
@@ -77,6 +78,18 @@ void update_frame_rate(time_t now);
 
 // Prints the three overlay lines; `refresh_rate` is the display's.
 void draw_overlay(BITMAP *target, int refresh_rate);
+
+// Ending from outside: the program's own main() calls these.
+// Opens any of the standard descriptors 0, 1 and 2 that is closed on
+// /dev/null; before the library starts.
+void open_standard_descriptors();
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT set close_requested as on_close()
+// does; after the library has installed its own handlers.
+void catch_signals();
+// A lost display ends the program with one line on stderr and status 1.
+void catch_lost_display();
+// Marks the library's shared memory for removal once the display is set.
+void release_shared_memory_at_exit();
 
 // Frame pacing: frames are shown at most once per refresh period, on a grid
 // of absolute deadlines on a monotonic clock, in nanoseconds.  The caller

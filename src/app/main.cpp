@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -229,13 +230,31 @@ static void frame_loop()
     }
 }
 
+// The library names no reason when it cannot open the display or runs out
+// of memory; it leaves `error` (its errno) set.
+static void fail_to_initialise(int error)
+{
+    const char *display = std::getenv("DISPLAY");
+    if (error == ENOMEM) {
+        fail("cannot initialise the graphics library: out of memory");
+    } else if (allegro_error[0] != '\0') {
+        fail("cannot initialise the graphics library: %s", allegro_error);
+    } else if (display != nullptr && display[0] != '\0') {
+        fail("cannot open display \"%s\"", display);
+    } else {
+        fail("cannot initialise the graphics library: no display found (DISPLAY is not set)");
+    }
+}
+
 int main()
 {
+    open_standard_descriptors();
+    catch_lost_display();
     if (allegro_init() != 0) {
-        fail("cannot initialise the graphics library: %s",
-             library_reason("no display found (is DISPLAY set?)"));
+        fail_to_initialise(errno);
         return 1;
     }
+    catch_signals();
     set_close_button_callback(on_close);
     request_refresh_rate(REQUESTED_REFRESH_RATE);
     if (install_keyboard() != 0) {
@@ -249,6 +268,7 @@ int main()
              library_reason("no display mode available"));
         return 1;
     }
+    release_shared_memory_at_exit();
     if (!build_tables(SCREEN_W, SCREEN_H)) {
         fail("cannot allocate the renderer's tables: out of memory");
         return 1;
