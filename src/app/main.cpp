@@ -11,7 +11,9 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "pcx.h"
 #include "render.h"
@@ -24,6 +26,7 @@ static PALETTE texture_palette;
 static BITMAP *pages[2];
 static int page_index;
 static BITMAP *back_buffer;
+static Pace pace;
 
 static void fail(const char *format, ...)
 {
@@ -136,20 +139,47 @@ static void warn_other_palette(const char *name, const unsigned char *file_palet
     }
 }
 
+static int64_t monotonic_now()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// The library's retrace wait does not wait on every platform (on X11 it
+// only flushes the connection), so the frame also sleeps until its
+// deadline; when a wait of the library has already held it past that,
+// there is nothing left to sleep.  A signal cuts the sleep short so that
+// the loop can end.
+static void wait_for_deadline()
+{
+    const int64_t deadline = frame_deadline(&pace);
+    timespec until;
+    until.tv_sec = static_cast<time_t>(deadline / 1000000000);
+    until.tv_nsec = static_cast<long>(deadline % 1000000000);
+    while (!close_requested && monotonic_now() < deadline) {
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+    }
+}
+
 static void present()
 {
     if (page_flipping) {
         blit(back_buffer, pages[page_index], 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+        wait_for_deadline();
         show_video_bitmap(pages[page_index]);
         page_index ^= 1;
     } else {
         vsync();
+        wait_for_deadline();
         blit(back_buffer, pages[page_index], 0, 0, 0, 0, SCREEN_W, SCREEN_H);
     }
+    frame_shown(&pace, monotonic_now());
 }
 
 static void frame_loop()
 {
+    start_pace(&pace, get_refresh_rate(), monotonic_now());
     while (!frame_loop_done(key)) {
         fill_background(back_buffer);
         apply_keys(key);
@@ -160,15 +190,33 @@ static void frame_loop()
     }
 }
 
+// The library names no reason when it cannot open the display or runs out
+// of memory; it leaves `error` (its errno) set.
+static void fail_to_initialise(int error)
+{
+    const char *display = std::getenv("DISPLAY");
+    if (error == ENOMEM) {
+        fail("cannot initialise the graphics library: out of memory");
+    } else if (allegro_error[0] != '\0') {
+        fail("cannot initialise the graphics library: %s", allegro_error);
+    } else if (display != nullptr && display[0] != '\0') {
+        fail("cannot open display \"%s\"", display);
+    } else {
+        fail("cannot initialise the graphics library: no display found (DISPLAY is not set)");
+    }
+}
+
 int main()
 {
+    open_standard_descriptors();
+    catch_lost_display();
     if (allegro_init() != 0) {
-        fail("cannot initialise the graphics library: %s",
-             library_reason("no display found (is DISPLAY set?)"));
+        fail_to_initialise(errno);
         return 1;
     }
+    catch_signals();
     set_close_button_callback(on_close);
-    request_refresh_rate(100);
+    request_refresh_rate(REQUESTED_REFRESH_RATE);
     if (install_keyboard() != 0) {
         fail("cannot install the keyboard: %s", library_reason("no keyboard found"));
         return 1;
@@ -180,6 +228,7 @@ int main()
              library_reason("no display mode available"));
         return 1;
     }
+    release_shared_memory_at_exit();
     if (!build_tables(SCREEN_W, SCREEN_H)) {
         fail("cannot allocate the renderer's tables: out of memory");
         return 1;
