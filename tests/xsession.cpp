@@ -278,6 +278,20 @@ int XSession::wait(double seconds)
     return -1;
 }
 
+bool XSession::signal(int sig)
+{
+    return program_ > 0 && kill(program_, sig) == 0;
+}
+
+void XSession::kill_server()
+{
+    if (server_ > 0) {
+        kill(server_, SIGKILL);
+        waitpid(server_, nullptr, 0);
+        server_ = -1;
+    }
+}
+
 bool XSession::ends_within(double seconds)
 {
     const auto begun = std::chrono::steady_clock::now();

@@ -51,6 +51,11 @@ public:
     // program is then killed), or 128 + signal when a signal ended it.
     int wait(double seconds);
     bool running();
+    pid_t pid() const { return program_; }
+    // Sends the program a signal.
+    bool signal(int sig);
+    // Ends the X server at once, as a crash of it would.
+    void kill_server();
     // Whether the program ends within the time given; it is left running.
     bool ends_within(double seconds);
     std::string error_output() const;

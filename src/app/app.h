@@ -9,6 +9,7 @@
 #define PORTALWALK_APP_H
 
 #include <atomic>
+#include <cstdint>
 #include <ctime>
 
 #include "level.h"
@@ -24,7 +25,12 @@ constexpr int FAST_TURN_STEP = 64;
 constexpr int WALK_SHIFT = 3;
 constexpr int RUN_SHIFT = 2;
 
-// Set by the window-close hook, read at the top of every frame.
+// The refresh rate the program asks for, and paces frames at where the
+// display does not say what it got.
+constexpr int REQUESTED_REFRESH_RATE = 100;
+
+// Set by the window-close hook and by signals, read at the top of every
+// frame.
 extern std::atomic<bool> close_requested;
 extern bool page_flipping;
 
@@ -84,5 +90,37 @@ void update_frame_rate(time_t now);
 
 // Prints the three overlay lines; `refresh_rate` is the display's.
 void draw_overlay(BITMAP *target, int refresh_rate);
+
+// Ending from outside: the program's own main() calls these.
+// Opens any of the standard descriptors 0, 1 and 2 that is closed on
+// /dev/null; before the library starts.
+void open_standard_descriptors();
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT set close_requested as on_close()
+// does; after the library has installed its own handlers.
+void catch_signals();
+// A lost display ends the program with one line on stderr and status 1.
+void catch_lost_display();
+// Marks the library's shared memory for removal once the display is set.
+void release_shared_memory_at_exit();
+
+// Frame pacing: frames are shown at most once per refresh period, on a grid
+// of absolute deadlines on a monotonic clock, in nanoseconds.  The caller
+// reads the clock and sleeps until frame_deadline() before it shows a frame.
+struct Pace {
+    int rate;        // frames a second
+    int64_t origin;  // when the first frame was due
+    int64_t tick;    // the grid point the next frame is due at
+};
+
+// Starts the grid at `now`, the first frame due at once; a refresh rate of
+// 0 (the display does not say) paces at REQUESTED_REFRESH_RATE.
+void start_pace(Pace *pace, int refresh_rate, int64_t now);
+
+// When the next frame may be shown.
+int64_t frame_deadline(const Pace *pace);
+
+// A frame went to the display at `now`: the next one is due at the first
+// grid point after it, so a late frame brings no burst of catch-up frames.
+void frame_shown(Pace *pace, int64_t now);
 
 #endif

@@ -15,7 +15,9 @@
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include <sys/stat.h>
 
@@ -31,6 +33,7 @@ static PALETTE texture_palette;
 static BITMAP *pages[2];
 static int page_index;
 static BITMAP *back_buffer;
+static Pace pace;
 
 // The level file named on the command line, if any, and what it holds.
 static const char *level_file;
@@ -39,10 +42,10 @@ static Level level;
 static const char USAGE[] =
     "usage: portalwalk [level.toml]\n"
     "\n"
-    "Walks through a world of rooms joined by portals, in a window of\n"
-    "800 x 600.  With no argument it is the built-in level of six rooms;\n"
-    "with a level file, the world that file describes (see levels/ and the\n"
-    "README for the format).  The level is checked before anything is drawn.\n"
+    "Walks through a world of rooms joined by portals at 800 x 600, full\n"
+    "screen where it can.  With no argument it is the built-in level of six\n"
+    "rooms; with a level file, the world that file describes (see levels/\n"
+    "and the README for the format), checked before anything is drawn.\n"
     "\n"
     "Textures are read from the working directory (brick.pcx, brickd.pcx,\n"
     "weirdo.pcx for the built-in level); those a level file names are looked\n"
@@ -55,8 +58,9 @@ static const char USAGE[] =
     "  SHIFT                        turn and walk faster\n"
     "  Escape                       quit (closing the window quits too)\n"
     "\n"
-    "Exit status: 0 when quit, 1 when something is missing or the level is\n"
-    "refused (one line on stderr says what), 2 for a bad argument.\n";
+    "Exit status: 0 when quit (also by SIGINT, SIGTERM, SIGHUP, SIGQUIT), 1\n"
+    "when something is missing, the level is refused or the display is lost\n"
+    "(one line on stderr says what), 2 for a bad argument.\n";
 
 static void fail(const char *format, ...)
 {
@@ -255,20 +259,47 @@ static bool load_builtin_textures()
     return true;
 }
 
+static int64_t monotonic_now()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// The library's retrace wait does not wait on every platform (on X11 it
+// only flushes the connection), so the frame also sleeps until its
+// deadline; when a wait of the library has already held it past that,
+// there is nothing left to sleep.  A signal cuts the sleep short so that
+// the loop can end.
+static void wait_for_deadline()
+{
+    const int64_t deadline = frame_deadline(&pace);
+    timespec until;
+    until.tv_sec = static_cast<time_t>(deadline / 1000000000);
+    until.tv_nsec = static_cast<long>(deadline % 1000000000);
+    while (!close_requested && monotonic_now() < deadline) {
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+    }
+}
+
 static void present()
 {
     if (page_flipping) {
         blit(back_buffer, pages[page_index], 0, 0, 0, 0, SCREEN_W, SCREEN_H);
+        wait_for_deadline();
         show_video_bitmap(pages[page_index]);
         page_index ^= 1;
     } else {
         vsync();
+        wait_for_deadline();
         blit(back_buffer, pages[page_index], 0, 0, 0, 0, SCREEN_W, SCREEN_H);
     }
+    frame_shown(&pace, monotonic_now());
 }
 
 static void frame_loop()
 {
+    start_pace(&pace, get_refresh_rate(), monotonic_now());
     while (!frame_loop_done(key)) {
         fill_background(back_buffer);
         apply_keys(key);
@@ -279,8 +310,25 @@ static void frame_loop()
     }
 }
 
+// The library names no reason when it cannot open the display or runs out
+// of memory; it leaves `error` (its errno) set.
+static void fail_to_initialise(int error)
+{
+    const char *display = std::getenv("DISPLAY");
+    if (error == ENOMEM) {
+        fail("cannot initialise the graphics library: out of memory");
+    } else if (allegro_error[0] != '\0') {
+        fail("cannot initialise the graphics library: %s", allegro_error);
+    } else if (display != nullptr && display[0] != '\0') {
+        fail("cannot open display \"%s\"", display);
+    } else {
+        fail("cannot initialise the graphics library: no display found (DISPLAY is not set)");
+    }
+}
+
 int main(int argc, char **argv)
 {
+    open_standard_descriptors();
     const int status = read_arguments(argc, argv);
     if (status >= 0) {
         return status;
@@ -293,13 +341,14 @@ int main(int argc, char **argv)
         }
     }
 
+    catch_lost_display();
     if (allegro_init() != 0) {
-        fail("cannot initialise the graphics library: %s",
-             library_reason("no display found (is DISPLAY set?)"));
+        fail_to_initialise(errno);
         return give_up();
     }
+    catch_signals();
     set_close_button_callback(on_close);
-    request_refresh_rate(100);
+    request_refresh_rate(REQUESTED_REFRESH_RATE);
     if (install_keyboard() != 0) {
         fail("cannot install the keyboard: %s", library_reason("no keyboard found"));
         return give_up();
@@ -311,6 +360,7 @@ int main(int argc, char **argv)
              library_reason("no display mode available"));
         return give_up();
     }
+    release_shared_memory_at_exit();
     if (!build_tables(SCREEN_W, SCREEN_H)) {
         fail("cannot allocate the renderer's tables: out of memory");
         return give_up();
