@@ -7,9 +7,13 @@
 //   whole       the program's whole frame: core, keys, frame rate, overlay and
 //               presentation (needs a display)
 //   size/WxH    the core at other view sizes, in nanoseconds per pixel
+//   grid/core   the core on levels/grid.toml, 3008 sectors, over viewpoints
+//               down its rows and columns and across its rooms
+//   grid/load   reading and checking levels/grid.toml, and freeing it
 //
-// After the run it prints the whole frame and the core as multiples of the
-// presentation floor.
+// The cores count the sectors entered per frame.  After the run it prints
+// the whole frame and the core as multiples of the presentation floor, and
+// the two levels' cores side by side.
 
 #include <benchmark/benchmark.h>
 
@@ -25,6 +29,7 @@
 #include <vector>
 
 #include "app.h"
+#include "level.h"
 #include "render.h"
 
 namespace {
@@ -72,15 +77,94 @@ void BM_Core(benchmark::State &state)
     build_tables(800, 600);
     BITMAP *target = create_bitmap_ex(8, 800, 600);
     int i = 0;
+    int64_t sectors = 0;
     for (auto _ : state) {
         draw_viewpoint(target, VIEWPOINTS[i]);
         benchmark::DoNotOptimize(target->line[300][400]);
+        sectors += sectors_drawn;
         i = (i + 1) % VIEWPOINT_COUNT;
     }
+    state.counters["sectors"] = benchmark::Counter(static_cast<double>(sectors), benchmark::Counter::kAvgIterations);
     destroy_bitmap(target);
     free_tables();
 }
 BENCHMARK(BM_Core)->Name("core");
+
+// ---------------------------------------------------------------------------
+// The large level.
+// ---------------------------------------------------------------------------
+
+const char *const GRID_FILE = LEVEL_DIR "/grid.toml";
+const int GRID_COLUMNS = 32;
+const int GRID_SPACING = 12;
+
+Level grid;
+
+// A room of the grid by its column and row, and a point in it.
+struct GridViewpoint {
+    int i;
+    int j;
+    double dx;  // from the room's middle
+    double dy;
+    int angle;
+};
+
+const GridViewpoint GRID_VIEWPOINTS[] = {
+    {16, 16, 0.0, 0.0, 2048},   // the start: down the row, through 31 rooms and corridors
+    {16, 16, 0.0, 0.0, 1024},   // across the room's corner
+    {3, 5, 0.0, -2.0, 0},       // up a column
+    {20, 9, 2.0, 2.0, 300},     // nearly up a column, off the middle
+    {0, 0, 1.0, 1.0, 1024},     // from a corner of the grid, diagonally in
+    {31, 31, -1.0, 0.0, 5120},  // from the far corner, diagonally in
+    {10, 25, 0.0, 0.0, 6144},   // down a row the other way
+    {25, 12, 2.5, -2.5, 3500},  // a room's walls, hardly a portal
+};
+const int GRID_VIEWPOINT_COUNT = static_cast<int>(sizeof GRID_VIEWPOINTS / sizeof GRID_VIEWPOINTS[0]);
+
+void draw_grid_viewpoint(BITMAP *target, const GridViewpoint &v)
+{
+    const double x = GRID_SPACING * (v.i - GRID_COLUMNS / 2) + v.dx;
+    const double y = GRID_SPACING * (v.j - GRID_COLUMNS / 2) + v.dy;
+    fill_background(target);
+    draw_walls(target, &grid.sectors[v.j * GRID_COLUMNS + v.i], v.angle, fx::ftofix(x), fx::ftofix(y));
+}
+
+void BM_GridCore(benchmark::State &state)
+{
+    if (grid.sectors == nullptr) {
+        state.SkipWithError("levels/grid.toml did not load");
+        return;
+    }
+    build_tables(800, 600);
+    BITMAP *target = create_bitmap_ex(8, 800, 600);
+    int i = 0;
+    int64_t sectors = 0;
+    for (auto _ : state) {
+        draw_grid_viewpoint(target, GRID_VIEWPOINTS[i]);
+        benchmark::DoNotOptimize(target->line[300][400]);
+        sectors += sectors_drawn;
+        i = (i + 1) % GRID_VIEWPOINT_COUNT;
+    }
+    state.counters["sectors"] = benchmark::Counter(static_cast<double>(sectors), benchmark::Counter::kAvgIterations);
+    destroy_bitmap(target);
+    free_tables();
+}
+BENCHMARK(BM_GridCore)->Name("grid/core");
+
+void BM_GridLoad(benchmark::State &state)
+{
+    Level level;
+    char error[512];
+    for (auto _ : state) {
+        if (!load_level(GRID_FILE, texture_slots, &level, error, sizeof error)) {
+            state.SkipWithError(error);
+            return;
+        }
+        benchmark::DoNotOptimize(level.walls);
+        free_level(&level);
+    }
+}
+BENCHMARK(BM_GridLoad)->Name("grid/load")->Unit(benchmark::kMillisecond);
 
 void BM_Floor(benchmark::State &state)
 {
@@ -172,7 +256,11 @@ public:
             if (median != std::string::npos) {
                 name.erase(median);
             }
-            set_time(name, r.GetAdjustedRealTime());
+            set_time(name, r.GetAdjustedRealTime() * time_unit_ns(r.time_unit));
+            const auto counted = r.counters.find("sectors");
+            if (counted != r.counters.end()) {
+                set_sectors(name, counted->second.value);
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -187,6 +275,40 @@ public:
         times.emplace_back(name, ns);
     }
 
+    static double time_unit_ns(benchmark::TimeUnit unit)
+    {
+        switch (unit) {
+        case benchmark::kMillisecond:
+            return 1e6;
+        case benchmark::kMicrosecond:
+            return 1e3;
+        default:
+            return 1;
+        }
+    }
+
+    void set_sectors(const std::string &name, double n)
+    {
+        for (auto &t : sectors) {
+            if (t.first == name) {
+                t.second = n;
+                return;
+            }
+        }
+        sectors.emplace_back(name, n);
+    }
+
+    // Sectors entered per frame, or 0 when not counted.
+    double sectors_of(const std::string &name) const
+    {
+        for (const auto &t : sectors) {
+            if (t.first == name) {
+                return t.second;
+            }
+        }
+        return 0;
+    }
+
     // Nanoseconds per iteration, or 0 when the benchmark did not run.
     double time_of(const std::string &name) const
     {
@@ -199,6 +321,7 @@ public:
     }
 
     std::vector<std::pair<std::string, double>> times;
+    std::vector<std::pair<std::string, double>> sectors;
 };
 
 bool open_display()
@@ -251,6 +374,13 @@ int main(int argc, char **argv)
     }
     start_sector = build_level(&brick_texture, &brickd_texture, &weirdo_texture);
     reset_run_state(start_sector, time(nullptr));
+    for (int t = 0; t < LEVEL_MAX_TEXTURES; t++) {
+        texture_slots[t] = t % 2 == 0 ? brick_texture : brickd_texture;
+    }
+    char error[512];
+    if (!load_level(GRID_FILE, texture_slots, &grid, error, sizeof error)) {
+        std::printf("%s\n", error);
+    }
 
     benchmark::Initialize(&argc, argv);
     Reporter reporter;
@@ -281,11 +411,24 @@ int main(int argc, char **argv)
     std::sort(sizes.begin(), sizes.end(), [](const SizeTime &a, const SizeTime &b) {
         return a.w * a.h != b.w * b.h ? a.w * a.h < b.w * b.h : a.pad < b.pad;
     });
+    const double grid_core = reporter.time_of("grid/core");
+    if (core > 0 && grid_core > 0) {
+        std::printf("\nthe core on two levels, 800 x 600:\n");
+        std::printf("  built-in level, %4d sectors: %8.1f us a frame, %5.1f sectors entered\n", LEVEL_SECTORS,
+                    core / 1000.0, reporter.sectors_of("core"));
+        std::printf("  levels/grid.toml, %4d sectors: %8.1f us a frame, %5.1f sectors entered\n",
+                    grid.sector_count, grid_core / 1000.0, reporter.sectors_of("grid/core"));
+    }
+    const double load = reporter.time_of("grid/load");
+    if (load > 0) {
+        std::printf("  reading and checking levels/grid.toml: %.1f ms\n", load / 1e6);
+    }
     std::printf("\nthe core at other view sizes:\n");
     for (const SizeTime &st : sizes) {
         std::printf("  %4d x %-4d %-12s %8.1f us  %6.3f ns per pixel\n", st.w, st.h,
                     st.pad != 0 ? "(padded row)" : "", st.ns / 1000.0, st.ns / (st.w * st.h));
     }
+    free_level(&grid);
     return 0;
 }
 END_OF_MAIN()

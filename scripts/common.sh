@@ -33,7 +33,7 @@ ensure_packages() {
         "${missing[@]}" >/dev/null
 }
 
-BUILD_PACKAGES=(g++ make cmake pkg-config liballegro4-dev libx11-dev)
+BUILD_PACKAGES=(g++ make cmake pkg-config liballegro4-dev libx11-dev libtomlplusplus-dev libpng-dev)
 X_PACKAGES=(xvfb xdotool x11-apps netpbm)
 TEST_PACKAGES=(googletest libgtest-dev libbenchmark-dev valgrind)
 

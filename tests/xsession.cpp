@@ -145,7 +145,8 @@ XSession::~XSession()
     }
 }
 
-bool XSession::start(const std::string &folder, const std::vector<std::string> &wrapper)
+bool XSession::start(const std::string &folder, const std::vector<std::string> &wrapper,
+                     const std::vector<std::string> &arguments)
 {
     stderr_file_ = folder + "/stderr.txt";
     // Standard input is a pipe that stays open and silent, as a terminal
@@ -170,6 +171,7 @@ bool XSession::start(const std::string &folder, const std::vector<std::string> &
         dup2(err, 2);
         std::vector<std::string> args = wrapper;
         args.push_back(PORTALWALK_BIN);
+        args.insert(args.end(), arguments.begin(), arguments.end());
         std::vector<char *> argv;
         for (std::string &a : args) {
             argv.push_back(&a[0]);

@@ -41,8 +41,10 @@ public:
     std::string display() const { return ":" + std::to_string(display_); }
 
     // Starts the program in `folder`; its stderr goes to a file read by
-    // error_output().  `wrapper` runs before it (e.g. valgrind), if set.
-    bool start(const std::string &folder, const std::vector<std::string> &wrapper = {});
+    // error_output().  `wrapper` runs before it (e.g. valgrind), if set;
+    // `arguments` are given to it.
+    bool start(const std::string &folder, const std::vector<std::string> &wrapper = {},
+               const std::vector<std::string> &arguments = {});
     // Waits for the program's window to appear; 0 when it did not.
     unsigned long window(double seconds = 10.0);
     // Waits for the program to end; its exit status, or -1 on timeout (the

@@ -12,12 +12,14 @@
 #include <cstdint>
 #include <ctime>
 
+#include "level.h"
 #include "world.h"
 
 struct BITMAP;
 
-constexpr int CEILING_COLOR = 36;
-constexpr int FLOOR_COLOR = 2;
+// Palette entries of the built-in level's ceiling and floor.
+constexpr int CEILING_COLOR = LEVEL_CEILING_COLOR;
+constexpr int FLOOR_COLOR = LEVEL_FLOOR_COLOR;
 constexpr int TURN_STEP = 32;
 constexpr int FAST_TURN_STEP = 64;
 constexpr int WALK_SHIFT = 3;
@@ -32,10 +34,16 @@ constexpr int REQUESTED_REFRESH_RATE = 100;
 extern std::atomic<bool> close_requested;
 extern bool page_flipping;
 
-// Texture slots: walls refer to these variables, not to the bitmaps.
+// Texture slots: walls refer to these variables, not to the bitmaps.  The
+// built-in level uses the three named ones, a level file the table.
 extern BITMAP *brick_texture;
 extern BITMAP *brickd_texture;
 extern BITMAP *weirdo_texture;
+extern BITMAP *texture_slots[LEVEL_MAX_TEXTURES];
+
+// Palette entries the ceiling and the floor are painted with.
+extern int ceiling_color;
+extern int floor_color;
 
 // The viewer.
 extern fixed viewer_x;
@@ -50,9 +58,13 @@ extern float frames_per_second;
 
 void on_close();
 
-// Places the viewer at the start of the level and resets the frame-rate
-// state; `now` is the whole-second clock.
+// Places the viewer at the start of the built-in level, (0, 0) heading 0
+// in `start`, takes the built-in colours and resets the frame-rate state;
+// `now` is the whole-second clock.
 void reset_run_state(Sector *start, time_t now);
+
+// The same for a level read from a file: its start and its colours.
+void start_level(const Level *level, time_t now);
 
 // True when the loop must end before the next frame: Escape held or a
 // close requested.

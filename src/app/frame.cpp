@@ -16,6 +16,10 @@ bool page_flipping;
 BITMAP *brick_texture;
 BITMAP *brickd_texture;
 BITMAP *weirdo_texture;
+BITMAP *texture_slots[LEVEL_MAX_TEXTURES];
+
+int ceiling_color = CEILING_COLOR;
+int floor_color = FLOOR_COLOR;
 
 fixed viewer_x;
 fixed viewer_y;
@@ -37,9 +41,21 @@ void reset_run_state(Sector *start, time_t now)
     viewer_y = 0;
     viewer_angle = 0;
     viewer_sector = start;
+    ceiling_color = CEILING_COLOR;
+    floor_color = FLOOR_COLOR;
     frame_count = 0;
     frames_per_second = 0;
     last_second = now;
+}
+
+void start_level(const Level *level, time_t now)
+{
+    reset_run_state(level->start_sector, now);
+    viewer_x = level->start_x;
+    viewer_y = level->start_y;
+    viewer_angle = level->start_angle;
+    ceiling_color = level->ceiling_color;
+    floor_color = level->floor_color;
 }
 
 bool frame_loop_done(const volatile char *keys)
@@ -49,8 +65,8 @@ bool frame_loop_done(const volatile char *keys)
 
 void fill_background(BITMAP *target)
 {
-    rectfill(target, 0, 0, view_width, view_height / 2, CEILING_COLOR);
-    rectfill(target, 0, view_height / 2, view_width, view_height, FLOOR_COLOR);
+    rectfill(target, 0, 0, view_width, view_height / 2, ceiling_color);
+    rectfill(target, 0, view_height / 2, view_width, view_height, floor_color);
 }
 
 // One step of the viewer through move_viewer, from the sector the last

@@ -1,13 +1,17 @@
 // main.cpp: start-up, the frame loop and shutdown of the walk-through.
 //
-// Everything is made before the first frame and released after the last.
-// A failure during start-up ends the program with one line on stderr that
-// names what failed, and exit status 1, after releasing what was made.
+// With no argument the program walks the built-in level; with a level
+// file, the level the file describes, read and checked before the display
+// is opened.  Everything is made before the first frame and released after
+// the last.  A failure during start-up ends the program with one line on
+// stderr that names what failed, and exit status 1, after releasing what
+// was made; a bad argument ends it with status 2.
 
 #include "app.h"
 
 #include <allegro.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -15,6 +19,9 @@
 #include <cstring>
 #include <ctime>
 
+#include <sys/stat.h>
+
+#include "level.h"
 #include "pcx.h"
 #include "render.h"
 
@@ -27,6 +34,33 @@ static BITMAP *pages[2];
 static int page_index;
 static BITMAP *back_buffer;
 static Pace pace;
+
+// The level file named on the command line, if any, and what it holds.
+static const char *level_file;
+static Level level;
+
+static const char USAGE[] =
+    "usage: portalwalk [level.toml]\n"
+    "\n"
+    "Walks through a world of rooms joined by portals at 800 x 600, full\n"
+    "screen where it can.  With no argument it is the built-in level of six\n"
+    "rooms; with a level file, the world that file describes (see levels/\n"
+    "and the README for the format), checked before anything is drawn.\n"
+    "\n"
+    "Textures are read from the working directory (brick.pcx, brickd.pcx,\n"
+    "weirdo.pcx for the built-in level); those a level file names are looked\n"
+    "for beside the level file first.\n"
+    "\n"
+    "Keys:\n"
+    "  UP, DOWN                     walk forward, back\n"
+    "  LEFT, RIGHT                  turn\n"
+    "  Alt or AltGr + LEFT, RIGHT   step sideways\n"
+    "  SHIFT                        turn and walk faster\n"
+    "  Escape                       quit (closing the window quits too)\n"
+    "\n"
+    "Exit status: 0 when quit (also by SIGINT, SIGTERM, SIGHUP, SIGQUIT), 1\n"
+    "when something is missing, the level is refused or the display is lost\n"
+    "(one line on stderr says what), 2 for a bad argument.\n";
 
 static void fail(const char *format, ...)
 {
@@ -68,6 +102,29 @@ static void free_texture(BITMAP **slot)
     destroy_and_clear(slot);
 }
 
+// Reads the command line: at most one level file, or --help.  Returns the
+// exit status when the program must end at once, otherwise -1.
+static int read_arguments(int argc, char **argv)
+{
+    for (int i = 1; i < argc; i++) {
+        const char *a = argv[i];
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            std::fputs(USAGE, stdout);
+            return 0;
+        }
+        if (a[0] == '-' && a[1] != '\0') {
+            fail("unknown option \"%s\" (portalwalk --help shows the usage)", a);
+            return 2;
+        }
+        if (level_file != nullptr) {
+            fail("one level file at most (portalwalk --help shows the usage)");
+            return 2;
+        }
+        level_file = a;
+    }
+    return -1;
+}
+
 // Releases whatever start-up has made so far, in shutdown order.
 static void release_all()
 {
@@ -77,6 +134,10 @@ static void release_all()
     free_texture(&brick_texture);
     free_texture(&brickd_texture);
     free_texture(&weirdo_texture);
+    for (BITMAP *&slot : texture_slots) {
+        free_texture(&slot);
+    }
+    free_level(&level);
     free_tables();
 }
 
@@ -125,18 +186,77 @@ static void set_texture_palette(const unsigned char *file_palette)
     }
 }
 
-// Only the palette of "brickd.pcx" is in force: say so when another file
-// would show in other colours.
-static void warn_other_palette(const char *name, const unsigned char *file_palette)
+// Only one palette is in force, that of "brickd.pcx" for the built-in
+// level: say so when another file would show in other colours.
+static void warn_other_palette(const char *name, const unsigned char *file_palette, const char *in_force)
 {
     for (int i = 0; i < 256; i++) {
         if (file_palette[3 * i] / 4 != texture_palette[i].r ||
             file_palette[3 * i + 1] / 4 != texture_palette[i].g ||
             file_palette[3 * i + 2] / 4 != texture_palette[i].b) {
-            warn("texture \"%s\" has a palette of its own, that of \"brickd.pcx\" is used", name);
+            warn("texture \"%s\" has a palette of its own, that of \"%s\" is used", name, in_force);
             return;
         }
     }
+}
+
+// Loads the level's textures into its slots.  Each is looked for beside
+// the level file, then in the working directory, and read as the built-in
+// level's textures are; the palette in force is that of the texture the
+// level names for it.
+static bool load_level_textures()
+{
+    char folder[PATH_MAX];
+    const char *slash = std::strrchr(level_file, '/');
+    if (slash == nullptr) {
+        std::snprintf(folder, sizeof folder, ".");
+    } else if (slash == level_file) {
+        std::snprintf(folder, sizeof folder, "/");
+    } else {
+        std::snprintf(folder, sizeof folder, "%.*s", static_cast<int>(slash - level_file), level_file);
+    }
+    static unsigned char palettes[LEVEL_MAX_TEXTURES][PCX_PALETTE_BYTES];
+    static char paths[LEVEL_MAX_TEXTURES][PATH_MAX + LEVEL_MAX_NAME + 2];
+    for (int i = 0; i < level.texture_count; i++) {
+        const char *name = level.texture_files[i];
+        std::snprintf(paths[i], sizeof paths[i], "%s/%s", folder, name);
+        struct stat st;
+        if (stat(paths[i], &st) != 0 && errno == ENOENT) {
+            if (stat(name, &st) != 0 && errno == ENOENT) {
+                fail("cannot load texture \"%s\": no such file beside the level (in %s) or in the working "
+                     "directory", name, folder);
+                return false;
+            }
+            std::snprintf(paths[i], sizeof paths[i], "%s", name);
+        }
+        if (!load_texture(paths[i], &texture_slots[i], palettes[i])) {
+            return false;
+        }
+    }
+    set_texture_palette(palettes[level.palette_texture]);
+    for (int i = 0; i < level.texture_count; i++) {
+        if (i != level.palette_texture) {
+            warn_other_palette(paths[i], palettes[i], paths[level.palette_texture]);
+        }
+    }
+    return true;
+}
+
+// Loads the built-in level's three textures into their slots.  The palette
+// in force is that of "brickd.pcx", loaded last; the three files are meant
+// to share it.
+static bool load_builtin_textures()
+{
+    unsigned char palettes[3][PCX_PALETTE_BYTES];
+    if (!load_texture("weirdo.pcx", &weirdo_texture, palettes[0]) ||
+        !load_texture("brick.pcx", &brick_texture, palettes[1]) ||
+        !load_texture("brickd.pcx", &brickd_texture, palettes[2])) {
+        return false;
+    }
+    set_texture_palette(palettes[2]);
+    warn_other_palette("weirdo.pcx", palettes[0], "brickd.pcx");
+    warn_other_palette("brick.pcx", palettes[1], "brickd.pcx");
+    return true;
 }
 
 static int64_t monotonic_now()
@@ -206,45 +326,49 @@ static void fail_to_initialise(int error)
     }
 }
 
-int main()
+int main(int argc, char **argv)
 {
     open_standard_descriptors();
+    const int status = read_arguments(argc, argv);
+    if (status >= 0) {
+        return status;
+    }
+    if (level_file != nullptr) {
+        char error[PATH_MAX + 300];
+        if (!load_level(level_file, texture_slots, &level, error, sizeof error)) {
+            fail("%s", error);
+            return 1;
+        }
+    }
+
     catch_lost_display();
     if (allegro_init() != 0) {
         fail_to_initialise(errno);
-        return 1;
+        return give_up();
     }
     catch_signals();
     set_close_button_callback(on_close);
     request_refresh_rate(REQUESTED_REFRESH_RATE);
     if (install_keyboard() != 0) {
         fail("cannot install the keyboard: %s", library_reason("no keyboard found"));
-        return 1;
+        return give_up();
     }
     set_color_depth(8);
     if (set_gfx_mode(GFX_AUTODETECT, DISPLAY_W, DISPLAY_H, 0, 0) != 0 &&
         set_gfx_mode(GFX_AUTODETECT_WINDOWED, DISPLAY_W, DISPLAY_H, 0, 0) != 0) {
         fail("cannot open an %d x %d 8-bit display: %s", DISPLAY_W, DISPLAY_H,
              library_reason("no display mode available"));
-        return 1;
+        return give_up();
     }
     release_shared_memory_at_exit();
     if (!build_tables(SCREEN_W, SCREEN_H)) {
         fail("cannot allocate the renderer's tables: out of memory");
-        return 1;
-    }
-
-    // The palette in force is that of "brickd.pcx", loaded last; the three
-    // files are meant to share it.
-    unsigned char palettes[3][PCX_PALETTE_BYTES];
-    if (!load_texture("weirdo.pcx", &weirdo_texture, palettes[0]) ||
-        !load_texture("brick.pcx", &brick_texture, palettes[1]) ||
-        !load_texture("brickd.pcx", &brickd_texture, palettes[2])) {
         return give_up();
     }
-    set_texture_palette(palettes[2]);
-    warn_other_palette("weirdo.pcx", palettes[0]);
-    warn_other_palette("brick.pcx", palettes[1]);
+
+    if (level_file != nullptr ? !load_level_textures() : !load_builtin_textures()) {
+        return give_up();
+    }
     set_palette(texture_palette);
 
     pages[0] = create_video_bitmap(SCREEN_W, SCREEN_H);
@@ -265,8 +389,11 @@ int main()
         return give_up();
     }
 
-    Sector *start = build_level(&brick_texture, &brickd_texture, &weirdo_texture);
-    reset_run_state(start, time(nullptr));
+    if (level_file != nullptr) {
+        start_level(&level, time(nullptr));
+    } else {
+        reset_run_state(build_level(&brick_texture, &brickd_texture, &weirdo_texture), time(nullptr));
+    }
     page_index = 0;
 
     frame_loop();

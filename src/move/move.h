@@ -1,16 +1,15 @@
 // move.h: moving the viewer's point through the sectors.
 //
 // A step sweeps the point along a segment.  Solid walls hold it
-// WALL_CLEARANCE off their line and it slides along them; portals are
-// crossed on their line into the neighbouring sector.  Integer and 16.16
-// fixed-point work only.
+// WALL_CLEARANCE (world.h) off their line and it slides along them;
+// portals are crossed on their line into the neighbouring sector.  Integer
+// and 16.16 fixed-point work only.
 
 #ifndef PORTALWALK_MOVE_H
 #define PORTALWALK_MOVE_H
 
 #include "world.h"
 
-constexpr fixed WALL_CLEARANCE = 0x4CCD;  // 0.3 map units
 constexpr fixed MIN_SIDE_CHANGE = 30;     // a step must change a wall's side value by more
 constexpr fixed MIN_REMAINING = 16;       // the loop goes on while more of the step is left
 

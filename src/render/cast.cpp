@@ -112,6 +112,10 @@ bool portal_span(const Wall *wall, int angle, fixed vx, fixed vy, int first, int
     return span_last >= 0;
 }
 
+// Sectors on the path from the first sector of the frame up to the one
+// being worked, that one left out.
+static int path_length;
+
 void render_sector(const Sector *sector, int angle, fixed vx, fixed vy, int first, int last)
 {
     int k = sector->count - 1;
@@ -119,6 +123,14 @@ void render_sector(const Sector *sector, int angle, fixed vx, fixed vy, int firs
         cast_wall(&sector->walls[k], angle, vx, vy, first, last);
         k--;
     }
+    // A ray crosses each convex sector once, so a path of more than
+    // MAX_SECTORS sectors shows nothing a level may hold.  Rays that graze
+    // a corner or run along a portal line can pass the same portals again
+    // and again; the bound ends them.
+    if (path_length >= MAX_SECTORS - 1) {
+        return;
+    }
+    path_length++;
     // Portals lead the array, so every wall from here down is one.
     for (int i = k; i >= 0; i--) {
         const Wall *portal = &sector->walls[i];
@@ -127,4 +139,5 @@ void render_sector(const Sector *sector, int angle, fixed vx, fixed vy, int firs
             sectors_drawn++;
         }
     }
+    path_length--;
 }

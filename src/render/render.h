@@ -52,7 +52,8 @@ void free_tables();
 void begin_frame();
 
 // Fills the free columns first..last with what is seen of `sector` and,
-// through its visible portals, of the sectors beyond.
+// through its visible portals, of the sectors beyond; a path through the
+// portals is at most MAX_SECTORS sectors long, the first included.
 void render_sector(const Sector *sector, int angle, fixed vx, fixed vy, int first, int last);
 void cast_wall(const Wall *wall, int angle, fixed vx, fixed vy, int first, int last);
 bool portal_span(const Wall *wall, int angle, fixed vx, fixed vy, int first, int last);

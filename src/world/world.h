@@ -83,6 +83,18 @@ constexpr int ANGLE_STEPS = 8192;
 constexpr int ANGLE_MASK = 0x1FFF;
 
 // ---------------------------------------------------------------------------
+// Limits every level keeps.
+// ---------------------------------------------------------------------------
+
+// How far the viewer's point keeps off a solid wall's line: 0.3 map units.
+constexpr fixed WALL_CLEARANCE = 0x4CCD;
+
+// The most sectors a level may have.  A straight ray crosses each convex
+// sector at most once, so no view needs the portal traversal to go deeper
+// than this; it never does, whatever the portals say.
+constexpr int MAX_SECTORS = 4096;
+
+// ---------------------------------------------------------------------------
 // Records.
 // ---------------------------------------------------------------------------
 
