@@ -16,52 +16,10 @@
 
 #include <sys/wait.h>
 
+#include "shown_palette.h"
 #include "xsession.h"
 
 namespace {
-
-// The palette in force, that of "brickd.pcx" (all three share it); the
-// window shows its 6-bit entries widened to 8 bits.
-struct Colours {
-    PALETTE pal;
-
-    Colours()
-    {
-        install_allegro(SYSTEM_NONE, &errno, atexit);
-        BITMAP *b = load_pcx((std::string(TEXTURE_DIR) + "/brickd.pcx").c_str(), pal);
-        if (b != nullptr) {
-            destroy_bitmap(b);
-        }
-    }
-
-    bool matches(uint32_t rgb, int index) const
-    {
-        const int want[3] = {pal[index].r, pal[index].g, pal[index].b};
-        for (int c = 0; c < 3; c++) {
-            const int got = static_cast<int>((rgb >> (16 - 8 * c)) & 0xFF);
-            const int widened = want[c] * 255 / 63;
-            if (got < widened - 4 || got > widened + 4) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    // Whether the colour is one of palette entries first..first+count-1.
-    bool in_range(uint32_t rgb, int first, int count) const
-    {
-        for (int i = first; i < first + count; i++) {
-            if (matches(rgb, i)) {
-                return true;
-            }
-        }
-        return false;
-    }
-};
-
-// Palette ranges of the generated textures.
-const int BRICK_FIRST = 64;
-const int WEIRDO_FIRST = 160;
 
 std::string write_file(const std::string &path, const std::string &text)
 {
@@ -86,13 +44,13 @@ TEST(ProgramWithLevel, ShowsTheRingInItsColoursThenEndsOnEscape)
     ASSERT_NE(x.window(), 0u) << x.error_output();
     Picture pic;
     ASSERT_TRUE(x.screenshot(&pic));
-    const Colours p;
+    const ShownPalette p;
     for (int xpos : {0, 400, 799}) {
         EXPECT_TRUE(p.matches(pic.at(xpos, 100), 36)) << "column " << xpos;
         EXPECT_TRUE(p.matches(pic.at(xpos, 599), 250)) << "column " << xpos;
     }
     for (int y = 275; y <= 325; y++) {
-        ASSERT_TRUE(p.in_range(pic.at(400, y), BRICK_FIRST, 48)) << "row " << y;
+        ASSERT_TRUE(p.in_range(pic.at(400, y), BRICK_FIRST, BRICK_COUNT)) << "row " << y;
     }
     ASSERT_TRUE(x.key("Escape"));
     EXPECT_EQ(x.wait(5.0), 0) << x.error_output();
@@ -120,10 +78,10 @@ TEST(ProgramWithLevel, FindsTheLevelsTexturesBesideIt)
     ASSERT_NE(x.window(), 0u) << x.error_output();
     Picture pic;
     ASSERT_TRUE(x.screenshot(&pic));
-    const Colours p;
+    const ShownPalette p;
     // The wall two units ahead stands 300 rows high.
     for (int y = 160; y <= 440; y++) {
-        ASSERT_TRUE(p.in_range(pic.at(400, y), WEIRDO_FIRST, 80)) << "row " << y;
+        ASSERT_TRUE(p.in_range(pic.at(400, y), WEIRDO_FIRST, WEIRDO_COUNT)) << "row " << y;
     }
     ASSERT_TRUE(x.key("Escape"));
     EXPECT_EQ(x.wait(5.0), 0) << x.error_output();

@@ -21,50 +21,20 @@
 
 #include "pcx.h"
 #include "pcx_files.h"
+#include "shown_palette.h"
 #include "xsession.h"
 
 namespace {
 
-// The palette in force is that of "brickd.pcx"; the window shows its 6-bit
-// entries widened to 8 bits.
-struct Palette {
-    PALETTE pal;
-
-    Palette()
-    {
-        install_allegro(SYSTEM_NONE, &errno, atexit);
-        BITMAP *b = load_pcx((std::string(TEXTURE_DIR) + "/brickd.pcx").c_str(), pal);
-        if (b != nullptr) {
-            destroy_bitmap(b);
-        }
-    }
-
-    // The palette ranges of the generated textures.
+// The generated textures by their palette ranges.
+struct Palette : ShownPalette {
     enum Texture { BRICK, BRICKD, WEIRDO };
 
     bool is_texture(uint32_t rgb, Texture t) const
     {
-        const int first[3] = {64, 112, 160};
-        const int count[3] = {48, 48, 80};
-        for (int i = first[t]; i < first[t] + count[t]; i++) {
-            if (matches(rgb, i)) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    bool matches(uint32_t rgb, int index) const
-    {
-        const int want[3] = {pal[index].r, pal[index].g, pal[index].b};
-        for (int c = 0; c < 3; c++) {
-            const int got = static_cast<int>((rgb >> (16 - 8 * c)) & 0xFF);
-            const int widened = want[c] * 255 / 63;
-            if (got < widened - 4 || got > widened + 4) {
-                return false;
-            }
-        }
-        return true;
+        const int first[3] = {BRICK_FIRST, BRICKD_FIRST, WEIRDO_FIRST};
+        const int count[3] = {BRICK_COUNT, BRICKD_COUNT, WEIRDO_COUNT};
+        return in_range(rgb, first[t], count[t]);
     }
 };
 

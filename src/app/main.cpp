@@ -62,13 +62,19 @@ static const char USAGE[] =
     "when something is missing, the level is refused or the display is lost\n"
     "(one line on stderr says what), 2 for a bad argument.\n";
 
+// One line on stderr: the program's name, `kind`, and the message.
+static void say(const char *kind, const char *format, va_list args)
+{
+    std::fprintf(stderr, "portalwalk: %s", kind);
+    std::vfprintf(stderr, format, args);
+    std::fputc('\n', stderr);
+}
+
 static void fail(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::fputs("portalwalk: ", stderr);
-    std::vfprintf(stderr, format, args);
-    std::fputc('\n', stderr);
+    say("", format, args);
     va_end(args);
 }
 
@@ -77,9 +83,7 @@ static void warn(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    std::fputs("portalwalk: warning: ", stderr);
-    std::vfprintf(stderr, format, args);
-    std::fputc('\n', stderr);
+    say("warning: ", format, args);
     va_end(args);
 }
 
