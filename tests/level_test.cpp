@@ -370,6 +370,15 @@ TEST(BrokenLevel, UnreadableFiles)
     EXPECT_EQ(std::string(error), missing + ": no such file");
     ASSERT_FALSE(load_level(temp_folder().c_str(), slots, &level, error, sizeof error));
     EXPECT_EQ(std::string(error), temp_folder() + ": it is a folder, not a file");
+    // Neither a FIFO nor a device is opened, let alone read to its end.
+    const std::string fifo = temp_folder() + "/fifo.toml";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_FALSE(load_level(fifo.c_str(), slots, &level, error, sizeof error));
+    EXPECT_EQ(std::string(error), fifo + ": a FIFO, not a regular file");
+    const std::string zero = temp_folder() + "/zero.toml";
+    ASSERT_EQ(symlink("/dev/zero", zero.c_str()), 0);
+    ASSERT_FALSE(load_level(zero.c_str(), slots, &level, error, sizeof error));
+    EXPECT_EQ(std::string(error), zero + ": a device, not a regular file");
     const std::string empty = write_temp("empty.toml", "");
     ASSERT_FALSE(load_level(empty.c_str(), slots, &level, error, sizeof error));
     EXPECT_EQ(std::string(error), empty + ": missing key \"textures\"");
