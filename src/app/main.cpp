@@ -21,6 +21,7 @@
 
 #include <sys/stat.h>
 
+#include "files.h"
 #include "level.h"
 #include "pcx.h"
 #include "render.h"
@@ -211,14 +212,7 @@ static void warn_other_palette(const char *name, const unsigned char *file_palet
 static bool load_level_textures()
 {
     char folder[PATH_MAX];
-    const char *slash = std::strrchr(level_file, '/');
-    if (slash == nullptr) {
-        std::snprintf(folder, sizeof folder, ".");
-    } else if (slash == level_file) {
-        std::snprintf(folder, sizeof folder, "/");
-    } else {
-        std::snprintf(folder, sizeof folder, "%.*s", static_cast<int>(slash - level_file), level_file);
-    }
+    folder_of(level_file, folder, sizeof folder);
     static unsigned char palettes[LEVEL_MAX_TEXTURES][PCX_PALETTE_BYTES];
     static char paths[LEVEL_MAX_TEXTURES][PATH_MAX + LEVEL_MAX_NAME + 2];
     for (int i = 0; i < level.texture_count; i++) {

@@ -7,21 +7,20 @@
 
 #include "level.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <toml++/toml.h>
+
+#include "files.h"
 
 namespace {
 
@@ -525,81 +524,39 @@ static void check_start(const Plan &plan, const Sector &sector)
     }
 }
 
-// Why a file cannot be opened, in the words of the other messages.
-static const char *open_failure(int error)
-{
-    return error == ENOENT ? "no such file" : error == EACCES ? "permission denied" : std::strerror(error);
-}
-
-// What a file that is not a regular one is, for the refusal; null for a
-// regular file.
-static const char *not_a_file(mode_t mode)
-{
-    if (S_ISREG(mode)) {
-        return nullptr;
-    }
-    if (S_ISDIR(mode)) {
-        return "it is a folder, not a file";
-    }
-    if (S_ISFIFO(mode)) {
-        return "a FIFO, not a regular file";
-    }
-    if (S_ISCHR(mode) || S_ISBLK(mode)) {
-        return "a device, not a regular file";
-    }
-    return S_ISSOCK(mode) ? "a socket, not a regular file" : "not a regular file";
-}
-
-// Reads the whole file; a refusal with line 0 when it cannot be read.  A
-// FIFO or a device is refused before it is opened, and it is opened
-// without blocking, so that one put in its place meanwhile cannot hang the
-// start either.
+// Reads the whole file; a refusal with line 0 when it cannot be read.
 static std::string read_file(const char *path)
 {
     struct stat st;
-    if (stat(path, &st) != 0) {
-        refuse(0, open_failure(errno));
-    }
-    if (not_a_file(st.st_mode) != nullptr) {
-        refuse(0, not_a_file(st.st_mode));
-    }
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int error;
+    const int fd = open_regular_file(path, &st, &error);
     if (fd < 0) {
-        refuse(0, open_failure(errno));
-    }
-    if (fstat(fd, &st) != 0 || not_a_file(st.st_mode) != nullptr) {
-        const char *why = not_a_file(st.st_mode);
-        close(fd);
-        refuse(0, why != nullptr ? why : "cannot be read");
+        if (error != 0) {
+            refuse(0, open_failure(error));
+        }
+        if (S_ISDIR(st.st_mode)) {
+            refuse(0, "it is a folder, not a file");
+        }
+        refuse(0, std::string(file_kind(st.st_mode)) + ", not a regular file");
     }
     if (st.st_size > MAX_FILE_SIZE) {
         close(fd);
         refuse(0, "larger than 16 MiB; a level file is plain text");
     }
     std::string text;
+    long got = -1;
     try {
         text.resize(static_cast<size_t>(st.st_size));
+        got = read_at(fd, 0, &text[0], text.size());
     } catch (...) {
         close(fd);
         throw;
     }
-    size_t got = 0;
-    while (got < text.size()) {
-        const ssize_t n = read(fd, &text[got], text.size() - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            close(fd);
-            refuse(0, "cannot be read");
-        }
-        if (n == 0) {
-            break;  // the file got shorter meanwhile
-        }
-        got += static_cast<size_t>(n);
-    }
     close(fd);
-    text.resize(got);
+    if (got < 0) {
+        refuse(0, "cannot be read");
+    }
+    text.resize(static_cast<size_t>(got));  // shorter if it shrank meanwhile
     return text;
 }
 

@@ -18,9 +18,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "files.h"
 
 static const int HEADER_BYTES = 128;
 static const int PALETTE_MARKER = 12;
@@ -39,14 +40,7 @@ static bool refuse(char *reason, size_t size, const char *format, ...)
 static bool refuse_missing(const char *path, char *reason, size_t size)
 {
     char dir[PATH_MAX];
-    const char *slash = std::strrchr(path, '/');
-    if (slash == nullptr) {
-        std::snprintf(dir, sizeof dir, ".");
-    } else if (slash == path) {
-        std::snprintf(dir, sizeof dir, "/");
-    } else {
-        std::snprintf(dir, sizeof dir, "%.*s", static_cast<int>(slash - path), path);
-    }
+    folder_of(path, dir, sizeof dir);
     char resolved[PATH_MAX];
     if (realpath(dir, resolved) != nullptr) {
         return refuse(reason, size, "no such file in %s", resolved);
@@ -59,50 +53,17 @@ static bool refuse_missing(const char *path, char *reason, size_t size)
     return refuse(reason, size, "no such file in %s", dir);
 }
 
-static bool refuse_open(const char *path, int error, char *reason, size_t size)
-{
-    if (error == ENOENT) {
-        return refuse_missing(path, reason, size);
-    }
-    if (error == EACCES) {
-        return refuse(reason, size, "permission denied");
-    }
-    return refuse(reason, size, "%s", std::strerror(error));
-}
-
-static bool refuse_kind(mode_t mode, char *reason, size_t size)
-{
-    const char *kind = "something else";
-    if (S_ISDIR(mode)) {
-        kind = "a folder";
-    } else if (S_ISFIFO(mode)) {
-        kind = "a FIFO";
-    } else if (S_ISCHR(mode) || S_ISBLK(mode)) {
-        kind = "a device";
-    } else if (S_ISSOCK(mode)) {
-        kind = "a socket";
-    }
-    return refuse(reason, size, "%s, not a regular file", kind);
-}
-
 // Reads `count` bytes at `offset`; false when the file ends first or
 // cannot be read, with the reason.
-static bool read_at(int fd, long offset, unsigned char *buffer, size_t count, char *reason,
-                    size_t size)
+static bool read_exactly(int fd, long offset, unsigned char *buffer, size_t count, char *reason,
+                         size_t size)
 {
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t got = pread(fd, buffer + done, count - done, offset + static_cast<long>(done));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return refuse(reason, size, "cannot read it: %s", std::strerror(errno));
-        }
-        if (got == 0) {
-            return refuse(reason, size, "the file got shorter while it was read");
-        }
-        done += static_cast<size_t>(got);
+    const long got = read_at(fd, offset, buffer, count);
+    if (got < 0) {
+        return refuse(reason, size, "cannot read it: %s", std::strerror(errno));
+    }
+    if (static_cast<size_t>(got) < count) {
+        return refuse(reason, size, "the file got shorter while it was read");
     }
     return true;
 }
@@ -125,25 +86,17 @@ bool open_pcx(const char *path, PcxFile *file, char *reason, size_t size)
     std::memset(file, 0, sizeof *file);
     file->fd = -1;
 
-    // Look before opening: opening a device may already do something.
     struct stat st;
-    if (stat(path, &st) != 0) {
-        return refuse_open(path, errno, reason, size);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return refuse_kind(st.st_mode, reason, size);
-    }
-    // Without blocking all the same, should the name have been swapped
-    // for a FIFO in between; what was opened is looked at again.
-    file->fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    int error;
+    file->fd = open_regular_file(path, &st, &error);
     if (file->fd < 0) {
-        return refuse_open(path, errno, reason, size);
-    }
-    if (fstat(file->fd, &st) != 0) {
-        return refuse(reason, size, "cannot read it: %s", std::strerror(errno));
-    }
-    if (!S_ISREG(st.st_mode)) {
-        return refuse_kind(st.st_mode, reason, size);
+        if (error == ENOENT) {
+            return refuse_missing(path, reason, size);
+        }
+        if (error != 0) {
+            return refuse(reason, size, "%s", open_failure(error));
+        }
+        return refuse(reason, size, "%s, not a regular file", file_kind(st.st_mode));
     }
     const long length = static_cast<long>(st.st_size);
 
@@ -151,7 +104,7 @@ bool open_pcx(const char *path, PcxFile *file, char *reason, size_t size)
     if (length < HEADER_BYTES) {
         return refuse(reason, size, "not a PCX image");
     }
-    if (!read_at(file->fd, 0, header, sizeof header, reason, size)) {
+    if (!read_exactly(file->fd, 0, header, sizeof header, reason, size)) {
         return false;
     }
     if (header[0] != 10 || header[2] > 1) {
@@ -191,13 +144,13 @@ bool open_pcx(const char *path, PcxFile *file, char *reason, size_t size)
     if (palette_start < HEADER_BYTES) {
         return refuse(reason, size, "the file is truncated or damaged (no palette)");
     }
-    if (!read_at(file->fd, palette_start, &marker, 1, reason, size)) {
+    if (!read_exactly(file->fd, palette_start, &marker, 1, reason, size)) {
         return false;
     }
     if (marker != PALETTE_MARKER) {
         return refuse(reason, size, "the file is truncated or damaged (no palette)");
     }
-    if (!read_at(file->fd, palette_start + 1, file->image.palette, PCX_PALETTE_BYTES, reason,
+    if (!read_exactly(file->fd, palette_start + 1, file->image.palette, PCX_PALETTE_BYTES, reason,
                  size)) {
         return false;
     }
@@ -231,7 +184,7 @@ static bool next_byte(Input *in, unsigned char *byte, char *reason, size_t size)
         const long left = in->end - in->next;
         const size_t count = left < static_cast<long>(sizeof in->buf) ? static_cast<size_t>(left)
                                                                        : sizeof in->buf;
-        if (!read_at(in->fd, in->next, in->buf, count, reason, size)) {
+        if (!read_exactly(in->fd, in->next, in->buf, count, reason, size)) {
             return false;
         }
         in->next += static_cast<long>(count);
