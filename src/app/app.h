@@ -17,9 +17,6 @@
 
 struct BITMAP;
 
-// Palette entries of the built-in level's ceiling and floor.
-constexpr int CEILING_COLOR = LEVEL_CEILING_COLOR;
-constexpr int FLOOR_COLOR = LEVEL_FLOOR_COLOR;
 constexpr int TURN_STEP = 32;
 constexpr int FAST_TURN_STEP = 64;
 constexpr int WALK_SHIFT = 3;

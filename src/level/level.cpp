@@ -52,8 +52,8 @@ struct Plan {
     std::vector<std::string> texture_names;
     std::vector<std::string> texture_files;
     int palette = 0;
-    int ceiling = LEVEL_CEILING_COLOR;
-    int floor = LEVEL_FLOOR_COLOR;
+    int ceiling = CEILING_COLOR;  // the built-in level's unless the file says
+    int floor = FLOOR_COLOR;
     std::vector<Vertex> vertices;
     std::vector<WallPlan> walls;
     std::vector<SectorPlan> sectors;

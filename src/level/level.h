@@ -30,11 +30,6 @@ constexpr int LEVEL_MAX_NAME = 127;        // bytes in a texture's file name
 // and movement work with stay well inside the +-32767 of 16.16 numbers.
 constexpr int LEVEL_BOUND = 8192;
 
-// Palette entries of the ceiling and the floor when a level names none:
-// those of the built-in level.
-constexpr int LEVEL_CEILING_COLOR = 36;
-constexpr int LEVEL_FLOOR_COLOR = 2;
-
 struct Level {
     Sector *sectors;           // sector_count records
     int32_t sector_count;

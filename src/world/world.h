@@ -151,6 +151,10 @@ void sort_walls(Sector *sector);
 constexpr int LEVEL_SECTORS = 6;
 constexpr int LEVEL_WALLS = 27;
 
+// Palette entries of its ceiling and floor; a level file may name others.
+constexpr int CEILING_COLOR = 36;
+constexpr int FLOOR_COLOR = 2;
+
 extern Sector level_sectors[LEVEL_SECTORS];
 
 // Builds the level into static storage that keeps its addresses for the
