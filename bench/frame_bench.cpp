@@ -72,21 +72,30 @@ void present()
     blit(back_buffer, page, 0, 0, 0, 0, SCREEN_W, SCREEN_H);
 }
 
-void BM_Core(benchmark::State &state)
+// The frame core over a round of viewpoints drawn by `draw`, with the
+// sectors entered a frame.
+template <typename Viewpoints, typename Draw>
+void measure_core(benchmark::State &state, const Viewpoints &viewpoints, Draw draw)
 {
     build_tables(800, 600);
     BITMAP *target = create_bitmap_ex(8, 800, 600);
+    const int count = static_cast<int>(sizeof viewpoints / sizeof viewpoints[0]);
     int i = 0;
     int64_t sectors = 0;
     for (auto _ : state) {
-        draw_viewpoint(target, VIEWPOINTS[i]);
+        draw(target, viewpoints[i]);
         benchmark::DoNotOptimize(target->line[300][400]);
         sectors += sectors_drawn;
-        i = (i + 1) % VIEWPOINT_COUNT;
+        i = (i + 1) % count;
     }
     state.counters["sectors"] = benchmark::Counter(static_cast<double>(sectors), benchmark::Counter::kAvgIterations);
     destroy_bitmap(target);
     free_tables();
+}
+
+void BM_Core(benchmark::State &state)
+{
+    measure_core(state, VIEWPOINTS, draw_viewpoint);
 }
 BENCHMARK(BM_Core)->Name("core");
 
@@ -119,7 +128,6 @@ const GridViewpoint GRID_VIEWPOINTS[] = {
     {10, 25, 0.0, 0.0, 6144},   // down a row the other way
     {25, 12, 2.5, -2.5, 3500},  // a room's walls, hardly a portal
 };
-const int GRID_VIEWPOINT_COUNT = static_cast<int>(sizeof GRID_VIEWPOINTS / sizeof GRID_VIEWPOINTS[0]);
 
 void draw_grid_viewpoint(BITMAP *target, const GridViewpoint &v)
 {
@@ -135,19 +143,7 @@ void BM_GridCore(benchmark::State &state)
         state.SkipWithError("levels/grid.toml did not load");
         return;
     }
-    build_tables(800, 600);
-    BITMAP *target = create_bitmap_ex(8, 800, 600);
-    int i = 0;
-    int64_t sectors = 0;
-    for (auto _ : state) {
-        draw_grid_viewpoint(target, GRID_VIEWPOINTS[i]);
-        benchmark::DoNotOptimize(target->line[300][400]);
-        sectors += sectors_drawn;
-        i = (i + 1) % GRID_VIEWPOINT_COUNT;
-    }
-    state.counters["sectors"] = benchmark::Counter(static_cast<double>(sectors), benchmark::Counter::kAvgIterations);
-    destroy_bitmap(target);
-    free_tables();
+    measure_core(state, GRID_VIEWPOINTS, draw_grid_viewpoint);
 }
 BENCHMARK(BM_GridCore)->Name("grid/core");
 

@@ -11,8 +11,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -23,8 +21,7 @@ namespace {
 // The CPU time the process has used, user and system, in clock ticks.
 long cpu_ticks(pid_t pid)
 {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string text = read_file("/proc/" + std::to_string(pid) + "/stat");
     // The fields after the name in parentheses; utime and stime are the
     // 14th and 15th of the line, the 12th and 13th after it.
     std::istringstream fields(text.substr(text.rfind(')') + 2));
@@ -158,15 +155,9 @@ TEST(Exits, NamesADisplayItCannotOpen)
     }
     const std::string folder = make_run_folder("run");
     const std::string display = ":" + std::to_string(number);
-    const std::string command = "cd " + folder + " && DISPLAY=" + display + " " + PORTALWALK_BIN +
-                                " </dev/null >/dev/null 2>" + folder + "/stderr.txt";
-    const int status = std::system(command.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    std::ifstream in(folder + "/stderr.txt");
-    std::stringstream err;
-    err << in.rdbuf();
-    EXPECT_EQ(err.str(), "portalwalk: cannot open display \"" + display + "\"\n");
+    const Outcome r = run_program(folder, "DISPLAY=" + display);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "portalwalk: cannot open display \"" + display + "\"\n");
 }
 
 }  // namespace

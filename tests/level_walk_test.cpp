@@ -213,6 +213,15 @@ TEST_F(LevelScene, SixRoomsIsTheBuiltInLevelFrameForFrame)
         fixed x, y;
         int angle;
     };
+    // One frame's key handling for one of the two viewers.
+    const auto step = [](Walker *w, const char *held) {
+        viewer_sector = w->sector;
+        viewer_x = w->x;
+        viewer_y = w->y;
+        viewer_angle = w->angle;
+        apply_keys(held);
+        *w = {viewer_sector, viewer_x, viewer_y, viewer_angle};
+    };
     start_level(&level, 1000);
     Walker file = {viewer_sector, viewer_x, viewer_y, viewer_angle};
     reset_run_state(&level_sectors[0], 1000);
@@ -226,18 +235,8 @@ TEST_F(LevelScene, SixRoomsIsTheBuiltInLevelFrameForFrame)
             ASSERT_TRUE(same_picture(target, builtin)) << "frame " << f;
         }
         const char *held = keys.next();
-        viewer_sector = file.sector;
-        viewer_x = file.x;
-        viewer_y = file.y;
-        viewer_angle = file.angle;
-        apply_keys(held);
-        file = {viewer_sector, viewer_x, viewer_y, viewer_angle};
-        viewer_sector = own.sector;
-        viewer_x = own.x;
-        viewer_y = own.y;
-        viewer_angle = own.angle;
-        apply_keys(held);
-        own = {viewer_sector, viewer_x, viewer_y, viewer_angle};
+        step(&file, held);
+        step(&own, held);
         ASSERT_EQ(file.x, own.x) << "frame " << f;
         ASSERT_EQ(file.y, own.y) << "frame " << f;
         ASSERT_EQ(file.sector - level.sectors, own.sector - level_sectors) << "frame " << f;
@@ -300,15 +299,6 @@ TEST_F(LevelScene, TraversalOfTheRingEndsEveryWhere)
 // The walk round the ring.
 // ---------------------------------------------------------------------------
 
-void press(const std::vector<int> &held)
-{
-    char keys[KEY_MAX] = {};
-    for (int k : held) {
-        keys[k] = 1;
-    }
-    apply_keys(keys);
-}
-
 // From the middle of S facing +x: six units on into SE, turn to +y, twelve
 // up through E into NE, turn to -x, twelve along through N into NW, turn
 // to -y, twelve down through W into SW, turn to +x and six on into S again.
@@ -317,21 +307,13 @@ TEST_F(LevelScene, WalkAllTheWayRoundTheRing)
 {
     load(level_path("ring.toml"));
     ASSERT_EQ(viewer_angle, 2048);
-    const struct {
-        int frames;
-        std::vector<int> held;
-    } script[] = {
+    const std::vector<Hold> script = {
         {48, {KEY_UP}}, {64, {KEY_RIGHT}}, {96, {KEY_UP}}, {64, {KEY_RIGHT}}, {96, {KEY_UP}},
         {64, {KEY_RIGHT}}, {96, {KEY_UP}}, {64, {KEY_RIGHT}}, {48, {KEY_UP}},
     };
-    std::vector<int> visited{number_of(viewer_sector)};
-    for (const auto &part : script) {
-        for (int f = 0; f < part.frames; f++) {
-            press(part.held);
-            if (number_of(viewer_sector) != visited.back()) {
-                visited.push_back(number_of(viewer_sector));
-            }
-        }
+    std::vector<int> visited;
+    for (const Sector *s : walk(script)) {
+        visited.push_back(number_of(s));
     }
     // S, SE, E, NE, N, NW, W, SW and S again.
     EXPECT_EQ(visited, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 1}));

@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 
 #include <sys/wait.h>
@@ -25,12 +23,6 @@ std::string write_file(const std::string &path, const std::string &text)
 {
     std::ofstream(path) << text;
     return path;
-}
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // From the middle of S facing +x, the east wall of SE stands ten units
@@ -115,24 +107,10 @@ TEST(ProgramWithLevel, BrokenLevelsEndWithStatusOneAndOneLine)
     }
 }
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
 // Runs the program without a display and with the given arguments.
 Outcome run_without_display(const std::string &arguments)
 {
-    const std::string folder = make_run_folder("args");
-    const std::string command = "cd " + folder + " && env -u DISPLAY " + PORTALWALK_BIN + " " + arguments +
-                                " </dev/null >" + folder + "/out.txt 2>" + folder + "/err.txt";
-    const int status = std::system(command.c_str());
-    Outcome r;
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.out = read_file(folder + "/out.txt");
-    r.err = read_file(folder + "/err.txt");
-    return r;
+    return run_program(make_run_folder("args"), "env -u DISPLAY", arguments);
 }
 
 TEST(ProgramArguments, HelpAndBadArguments)

@@ -1,6 +1,7 @@
-// soak.h: what the random walks share: a stream of held keys, the side
-// value of a point for a wall without rounding, and the unfilled columns
-// of the frame just drawn.
+// soak.h: what the walks share: held keys run through the frame loop's
+// key handling, scripted or from a random stream, the side value of a
+// point for a wall without rounding, and the unfilled columns of the frame
+// just drawn.
 
 #ifndef PORTALWALK_SOAK_H
 #define PORTALWALK_SOAK_H
@@ -11,7 +12,9 @@
 #include <cstdint>
 #include <iterator>
 #include <random>
+#include <vector>
 
+#include "app.h"
 #include "render.h"
 #include "world.h"
 
@@ -37,6 +40,38 @@ inline double side_of(const Wall &w, fixed x, fixed y)
 // pass, made from there, can leave out a portal near the step's end.  At
 // the far end of S4 this returns S4 with the point 0.19 past W18.
 constexpr double PORTAL_OVERSHOOT = 0.05;
+
+// Holds exactly the given keys and runs one frame's key handling.
+inline void press(const std::vector<int> &held)
+{
+    char keys[KEY_MAX] = {};
+    for (int k : held) {
+        keys[k] = 1;
+    }
+    apply_keys(keys);
+}
+
+// A part of a scripted walk: keys held for a number of frames.
+struct Hold {
+    int frames;
+    std::vector<int> held;
+};
+
+// Walks the script from where the viewer stands and returns the sectors
+// it went through, in order, each stay in one of them once.
+inline std::vector<const Sector *> walk(const std::vector<Hold> &script)
+{
+    std::vector<const Sector *> visited{viewer_sector};
+    for (const Hold &part : script) {
+        for (int f = 0; f < part.frames; f++) {
+            press(part.held);
+            if (viewer_sector != visited.back()) {
+                visited.push_back(viewer_sector);
+            }
+        }
+    }
+    return visited;
+}
 
 // Held keys change every 1 to 40 frames: forward more often than not,
 // now and then back, turning or strafing, with or without SHIFT.

@@ -35,15 +35,6 @@ int number_of(const Sector *s)
     return static_cast<int>(s - level_sectors) + 1;
 }
 
-// Holds exactly the given keys and runs one frame's key handling.
-void press(const std::vector<int> &held)
-{
-    char keys[KEY_MAX] = {};
-    for (int k : held) {
-        keys[k] = 1;
-    }
-    apply_keys(keys);
-}
 
 fixed heading_cos(int angle)
 {
@@ -145,10 +136,7 @@ TEST_F(Walk, KeysTakeTheirSteps)
 // face -y and run down S5 through W22 into S6.
 TEST_F(Walk, ScriptedWalkFromTheStartRoomToTheFarRoom)
 {
-    const struct {
-        int frames;
-        std::vector<int> held;
-    } script[] = {
+    const std::vector<Hold> script = {
         {32, {KEY_RSHIFT, KEY_RIGHT}},  // heading 0 - 32 * 64: 6144, facing -x
         {60, {KEY_UP}},                 // 7.5 units: through W3 at x = -5
         {32, {KEY_LSHIFT, KEY_LEFT}},   // back to heading 0, facing +y
@@ -160,14 +148,9 @@ TEST_F(Walk, ScriptedWalkFromTheStartRoomToTheFarRoom)
         {32, {KEY_LEFT}},               // heading 4096, facing -y
         {170, {KEY_LSHIFT, KEY_UP}},    // 42.5 units: down S5, through W22 at y = -15
     };
-    std::vector<int> visited{number_of(viewer_sector)};
-    for (const auto &part : script) {
-        for (int f = 0; f < part.frames; f++) {
-            press(part.held);
-            if (number_of(viewer_sector) != visited.back()) {
-                visited.push_back(number_of(viewer_sector));
-            }
-        }
+    std::vector<int> visited;
+    for (const Sector *s : walk(script)) {
+        visited.push_back(number_of(s));
     }
     EXPECT_EQ(visited, (std::vector<int>{1, 2, 3, 4, 5, 6}));
 }

@@ -306,10 +306,27 @@ bool XSession::ends_within(double seconds)
 
 std::string XSession::error_output() const
 {
-    std::ifstream in(stderr_file_);
+    return read_file(stderr_file_);
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+Outcome run_program(const std::string &folder, const std::string &environment, const std::string &arguments)
+{
+    const std::string command = "cd " + folder + " && " + environment + " " + PORTALWALK_BIN + " " + arguments +
+                                " </dev/null >" + folder + "/out.txt 2>" + folder + "/err.txt";
+    const int status = std::system(command.c_str());
+    Outcome r;
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = read_file(folder + "/out.txt");
+    r.err = read_file(folder + "/err.txt");
+    return r;
 }
 
 bool XSession::xdotool(const std::string &args)

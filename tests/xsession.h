@@ -30,6 +30,22 @@ struct Picture {
 std::string make_run_folder(const std::string &name);
 void copy_file(const std::string &from, const std::string &to);
 
+// A file's whole text.
+std::string read_file(const std::string &path);
+
+// How a run of the program outside a virtual X server ended: its exit
+// status (-1 when a signal ended it), standard output and standard error.
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs the program in `folder` with no standard input, `environment` put
+// before it ("env -u DISPLAY", "DISPLAY=:129") and `arguments` after it.
+Outcome run_program(const std::string &folder, const std::string &environment,
+                    const std::string &arguments = "");
+
 class XSession {
 public:
     XSession();
